@@ -1,0 +1,75 @@
+// Arrangement: where every tile came from, the selection, the holding area,
+// their primitive moves, the editing commands, the swap list and the batch
+// replay.
+//
+//   Arrangement a = {};
+//   arrangement_init(a, tileset);           // origin[i] = i, nothing selected
+//   a.selected[14] = 1; a.selected_count = 1;
+//   cut_selection(a);                      // tile 14 into the holding area
+//   fill_empty_positions(a);               // and back again
+//   arrangement_free(a);
+//
+// Every function stays below `tile_count` (the usable count of the loaded
+// tileset). Nothing here draws, reads input or prints, except the swap-list
+// writer and the batch route.
+#pragma once
+
+#include "../storage/tileset.h"
+
+#include <cstdint>
+#include <vector>
+
+constexpr uint32_t HOLDING_CAPACITY = 160; // one screenful of cells
+constexpr uint32_t NO_POSITION = UINT32_MAX;
+
+struct HoldingArea {
+    TileRecord records[HOLDING_CAPACITY];
+};
+
+struct Arrangement {
+    TileInfoView info;   // the loaded tables
+    uint32_t tile_count; // positions 0 .. tile_count - 1
+    std::vector<uint32_t> origin;  // tile index at load time; 0 = empty (but position 0)
+    std::vector<uint8_t> selected; // 0 or 1 per position
+    uint32_t selected_count;
+    HoldingArea holding;
+    uint32_t holding_count;
+};
+
+// Binds to a tileset loaded with its info stream; identity arrangement.
+void arrangement_init(Arrangement& a, const TilesetFile& tileset);
+void arrangement_free(Arrangement& a);
+
+// --- primitives --------------------------------------------------------------
+
+void swap_positions(Arrangement& a, uint32_t p, uint32_t q);
+void exchange_with_holding(Arrangement& a, uint32_t p, uint32_t k);
+void clear_selection(Arrangement& a);
+void toggle_row(Arrangement& a, uint32_t p, uint8_t paint);
+// Both return NO_POSITION when nothing below tile_count qualifies.
+uint32_t next_selected_after(const Arrangement& a, uint32_t p);
+uint32_t next_empty_after(const Arrangement& a, uint32_t p);
+
+// --- commands ----------------------------------------------------------------
+
+void cut_selection(Arrangement& a);
+void paste_selection(Arrangement& a, bool from_end);
+void fill_empty_positions(Arrangement& a);
+void sort_selection(Arrangement& a);
+void place_holding_record(Arrangement& a, uint32_t k);
+
+// --- swap list and batch replay ------------------------------------------------
+
+// One entry: from in bits 0-11, to in bits 16-27.
+struct SwapList {
+    std::vector<uint32_t> entries;
+};
+
+// Writes "from to" for every position whose tile moved. Prints a message and
+// returns false when the file cannot be written.
+bool write_swap_list(const char* path, const uint32_t* origin, uint32_t tile_count);
+bool read_swap_list(const char* path, SwapList& list);
+// Parses swap-list text already in memory; false on any byte that is not a
+// digit or a separator.
+bool parse_swap_list(const uint8_t* text, size_t length, SwapList& list);
+void run_batch(const char* tileset_path, const char* list_path);

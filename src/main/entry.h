@@ -1,0 +1,5 @@
+// The program's entry: chooses the batch or the editor route by the number
+// of arguments alone. Always returns 0; failures show only as messages.
+#pragma once
+
+int SDL_main(int argc, char** argv);

@@ -1,0 +1,185 @@
+// The raw tileset container: header fields and packed streams, read and
+// written byte for byte. Nothing here compresses or checks contents.
+#include "tileset.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+void put_u16(uint8_t* at, uint16_t v) {
+    at[0] = uint8_t(v);
+    at[1] = uint8_t(v >> 8);
+}
+
+void put_u32(uint8_t* at, uint32_t v) {
+    for (int i = 0; i < 4; ++i) at[i] = uint8_t(v >> (8 * i));
+}
+
+uint16_t get_u16(const uint8_t* at) { return uint16_t(at[0] | at[1] << 8); }
+
+uint32_t get_u32(const uint8_t* at) {
+    return uint32_t(at[0]) | uint32_t(at[1]) << 8 | uint32_t(at[2]) << 16 | uint32_t(at[3]) << 24;
+}
+
+void encode_header(const TilesetFile& t, uint8_t* out) {
+    memcpy(out, t.header_block, 180);
+    memcpy(out + 180, t.header_tag, 4);
+    memcpy(out + 184, t.header_word, 4);
+    memcpy(out + 188, t.header_text, 32);
+    put_u16(out + 220, t.version);
+    put_u32(out + 222, t.file_size);
+    put_u32(out + 226, t.checksum);
+    for (int i = 0; i < STREAM_COUNT; ++i) {
+        put_u32(out + 230 + 8 * i, t.streams[i].packed_size);
+        put_u32(out + 234 + 8 * i, t.streams[i].unpacked_size);
+    }
+}
+
+void decode_header(const uint8_t* in, TilesetFile& t) {
+    memcpy(t.header_block, in, 180);
+    memcpy(t.header_tag, in + 180, 4);
+    memcpy(t.header_word, in + 184, 4);
+    memcpy(t.header_text, in + 188, 32);
+    t.version = get_u16(in + 220);
+    t.file_size = get_u32(in + 222);
+    t.checksum = get_u32(in + 226);
+    for (int i = 0; i < STREAM_COUNT; ++i) {
+        t.streams[i].packed_size = get_u32(in + 230 + 8 * i);
+        t.streams[i].unpacked_size = get_u32(in + 234 + 8 * i);
+        t.streams[i].packed = nullptr;
+        t.streams[i].unpacked = nullptr;
+    }
+}
+
+void free_packed(TilesetFile& t) {
+    for (StreamSlot& s : t.streams) {
+        free(s.packed);
+        s.packed = nullptr;
+    }
+}
+
+// Follows symbolic links so that the rename replaces the file they point
+// at, not the link itself.
+std::string resolve_target(const char* path) {
+    char resolved[PATH_MAX];
+    if (realpath(path, resolved)) return resolved;
+    return path;
+}
+
+std::string folder_of(const std::string& path) {
+    size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    if (slash == 0) return "/";
+    return path.substr(0, slash);
+}
+
+bool write_all(int fd, const uint8_t* data, size_t length) {
+    while (length > 0) {
+        ssize_t n = write(fd, data, length);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        data += n;
+        length -= size_t(n);
+    }
+    return true;
+}
+
+} // namespace
+
+bool read_container(const char* path, TilesetFile& tileset) {
+    FILE* f = fopen(path, "rb");
+    if (!f) {
+        printf("Failed to load file: %s\n", path);
+        return false;
+    }
+    struct stat st;
+    if (fstat(fileno(f), &st) != 0 || !S_ISREG(st.st_mode)) {
+        fclose(f);
+        printf("Failed to load file: %s\n", path);
+        return false;
+    }
+
+    uint8_t header[HEADER_SIZE];
+    if (fread(header, 1, HEADER_SIZE, f) != HEADER_SIZE) {
+        fclose(f);
+        printf("Tileset file is shorter than its header: %s\n", path);
+        return false;
+    }
+    TilesetFile loaded = tileset;
+    decode_header(header, loaded);
+
+    // Refuse before allocating: the sizes in the table must fit in the file.
+    uint64_t promised = HEADER_SIZE;
+    for (const StreamSlot& s : loaded.streams) promised += s.packed_size;
+    if (promised > uint64_t(st.st_size)) {
+        fclose(f);
+        printf("Tileset file is shorter than its stream table promises: %s\n", path);
+        return false;
+    }
+
+    bool ok = true;
+    for (StreamSlot& s : loaded.streams) {
+        // One spare byte keeps an empty stream's buffer present.
+        s.packed = static_cast<uint8_t*>(malloc(size_t(s.packed_size) + 1));
+        if (!s.packed) ok = false;
+    }
+    for (int i = 0; ok && i < STREAM_COUNT; ++i) {
+        StreamSlot& s = loaded.streams[i];
+        if (fread(s.packed, 1, s.packed_size, f) != s.packed_size) ok = false;
+    }
+    fclose(f);
+    if (!ok) {
+        free_packed(loaded);
+        printf("Failed to read file: %s\n", path);
+        return false;
+    }
+    tileset = loaded;
+    return true;
+}
+
+bool write_container(const char* path, const TilesetFile& tileset) {
+    std::string target = resolve_target(path);
+    std::string temp = folder_of(target) + "/.kelbo-save-XXXXXX";
+
+    int fd = mkstemp(&temp[0]);
+    if (fd < 0) {
+        printf("Failed to save file: %s\n", path);
+        return false;
+    }
+
+    // Keep the original's permission bits; a new file gets the usual ones.
+    struct stat st;
+    mode_t mode;
+    if (stat(target.c_str(), &st) == 0) {
+        mode = st.st_mode & 07777;
+    } else {
+        mode_t mask = umask(0);
+        umask(mask);
+        mode = 0666 & ~mask;
+    }
+
+    uint8_t header[HEADER_SIZE];
+    encode_header(tileset, header);
+    bool ok = fchmod(fd, mode) == 0 && write_all(fd, header, HEADER_SIZE);
+    for (int i = 0; ok && i < STREAM_COUNT; ++i) {
+        const StreamSlot& s = tileset.streams[i];
+        if (s.packed_size > 0 && !s.packed) ok = false;
+        if (ok) ok = write_all(fd, s.packed, s.packed_size);
+    }
+    if (ok) ok = fsync(fd) == 0;
+    if (close(fd) != 0) ok = false;
+    if (ok) ok = rename(temp.c_str(), target.c_str()) == 0;
+    if (!ok) {
+        unlink(temp.c_str());
+        printf("Failed to save file: %s\n", path);
+        return false;
+    }
+    return true;
+}

@@ -1,0 +1,122 @@
+// A tileset's life in memory: load with a stream mask, save in place,
+// release.
+#include "tileset.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <zlib.h>
+
+namespace {
+
+// The views and the save cover the full fixed info size; a shorter info
+// stream is zero-padded so that neither reads past its buffer.
+bool pad_info_stream(TilesetFile& t) {
+    StreamSlot& slot = t.streams[STREAM_INFO];
+    uint32_t need = fixed_info_size(t.version);
+    if (slot.unpacked_size >= need) return true;
+    uint8_t* grown = static_cast<uint8_t*>(realloc(slot.unpacked, need));
+    if (!grown) return false;
+    memset(grown + slot.unpacked_size, 0, need - slot.unpacked_size);
+    slot.unpacked = grown;
+    return true;
+}
+
+// Walks the span records without reading past the stream; returns false
+// when the last record runs off the end.
+bool count_span_records(const uint8_t* data, uint32_t size, uint32_t& count) {
+    uint64_t pos = 0;
+    count = 0;
+    if (size == 0) return true;
+    do {
+        pos += SPAN_RECORD_HEAD;
+        for (uint32_t row = 0; row < SPAN_ROWS; ++row) {
+            if (pos >= size) {
+                ++count; // the incomplete record still counts
+                return false;
+            }
+            pos += 1 + 2 * uint64_t(data[pos]);
+        }
+        ++count;
+    } while (pos < size);
+    return pos == size;
+}
+
+void bind_views(TilesetFile& t) {
+    StreamSlot* s = t.streams;
+    if (s[STREAM_INFO].unpacked) t.info = bind_info_view(s[STREAM_INFO].unpacked, t.version);
+    if (s[STREAM_IMAGE].unpacked) {
+        t.images = s[STREAM_IMAGE].unpacked;
+        t.image_block_count = s[STREAM_IMAGE].unpacked_size / IMAGE_BYTES;
+        if (s[STREAM_IMAGE].unpacked_size % IMAGE_BYTES != 0) printf("Hmm 1\n\n");
+    }
+    if (s[STREAM_SPAN].unpacked) {
+        t.spans = s[STREAM_SPAN].unpacked;
+        if (!count_span_records(t.spans, s[STREAM_SPAN].unpacked_size, t.span_record_count))
+            printf("Hmm 2\n\n");
+    }
+    if (s[STREAM_BLOCK].unpacked) {
+        t.blocks = s[STREAM_BLOCK].unpacked;
+        t.block_count = s[STREAM_BLOCK].unpacked_size / BLOCK_BYTES;
+        if (s[STREAM_BLOCK].unpacked_size % BLOCK_BYTES != 0) printf("Hmm 3\n\n");
+    }
+}
+
+} // namespace
+
+bool tileset_load(TilesetFile& tileset, const char* path, unsigned mask) {
+    memset(&tileset, 0, sizeof tileset);
+    if (!read_container(path, tileset)) return false;
+
+    for (int i = 0; i < STREAM_COUNT; ++i) {
+        if (!(mask & (1u << i))) continue;
+        uint8_t* data = stream_unpack(tileset, i);
+        if (!data) {
+            printf("An error occurred while uncompressing stream %i!\n", i);
+            tileset_release(tileset);
+            return false;
+        }
+        tileset.streams[i].unpacked = data;
+    }
+    if (tileset.streams[STREAM_INFO].unpacked && !pad_info_stream(tileset)) {
+        printf("Out of memory while loading: %s\n", path);
+        tileset_release(tileset);
+        return false;
+    }
+    bind_views(tileset);
+    return true;
+}
+
+bool tileset_save(TilesetFile& tileset, const char* path) {
+    StreamSlot* s = tileset.streams;
+    if (s[STREAM_INFO].unpacked &&
+        !stream_pack(tileset, STREAM_INFO, s[STREAM_INFO].unpacked,
+                     fixed_info_size(tileset.version))) {
+        printf("An error occurred while compressing stream %i!\n", STREAM_INFO);
+        tileset_release(tileset);
+        return false;
+    }
+
+    uLong crc = crc32(0, Z_NULL, 0);
+    uint32_t size = HEADER_SIZE;
+    for (int i = 0; i < STREAM_COUNT; ++i) {
+        if (s[i].packed) crc = crc32(crc, s[i].packed, s[i].packed_size);
+        size += s[i].packed_size;
+    }
+    tileset.checksum = uint32_t(crc);
+    tileset.file_size = size;
+    return write_container(path, tileset);
+}
+
+void tileset_release(TilesetFile& tileset) {
+    for (StreamSlot& s : tileset.streams) {
+        free(s.unpacked);
+        s.unpacked = nullptr;
+    }
+    for (StreamSlot& s : tileset.streams) {
+        free(s.packed);
+        s.packed = nullptr;
+    }
+    tileset.info = TileInfoView{};
+    tileset.images = tileset.spans = tileset.blocks = nullptr;
+}

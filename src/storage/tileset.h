@@ -1,0 +1,127 @@
+// Tileset storage: the file container, stream packing, the tileset's
+// lifetime in memory and the layout of its info and image streams.
+//
+// A tileset file is a 262-byte header and four zlib streams stored back to
+// back: 0 info (palette, tile count, eight per-tile tables), 1 images
+// (32 x 32 8-bit, 1024 bytes each), 2 spans and 3 blocks (carried through).
+//
+//   TilesetFile t = {};
+//   if (tileset_load(t, path, STREAM_MASK_INFO)) {
+//       t.info.word1[5] = 42;          // edit through the views
+//       tileset_save(t, path);         // repack info, rewrite in place
+//   }
+//   tileset_release(t);
+//
+// Every failure prints its message to standard output and returns false.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+constexpr uint32_t HEADER_SIZE = 262;
+constexpr uint16_t LARGE_LAYOUT_VERSION = 0x0201;
+constexpr uint32_t SMALL_CAPACITY = 1024;
+constexpr uint32_t LARGE_CAPACITY = 4096;
+constexpr uint32_t IMAGE_BYTES = 1024; // one 32 x 32 image
+constexpr uint32_t IMAGE_SIDE = 32;
+constexpr uint32_t PALETTE_BYTES = 1024;
+constexpr uint32_t TABLES_OFFSET = 1028; // palette + tile_count
+constexpr uint32_t SPAN_RECORD_HEAD = 128;
+constexpr uint32_t SPAN_ROWS = 32;
+constexpr uint32_t BLOCK_BYTES = 128;
+
+constexpr int STREAM_COUNT = 4;
+enum StreamIndex { STREAM_INFO = 0, STREAM_IMAGE = 1, STREAM_SPAN = 2, STREAM_BLOCK = 3 };
+enum StreamMask : unsigned {
+    STREAM_MASK_INFO = 1,
+    STREAM_MASK_IMAGE = 2,
+    STREAM_MASK_SPAN = 4,
+    STREAM_MASK_BLOCK = 8,
+};
+
+// Pointers into an unpacked info stream; as valid as the buffer under them.
+struct TileInfoView {
+    uint8_t* palette;     // 256 x (red, green, blue, unused)
+    uint32_t* tile_count; // the stored count, never changed by the program
+    uint8_t* attr_a;
+    uint8_t* attr_b;
+    uint32_t* image_offset; // byte offset of the tile's image in stream 1
+    uint32_t* word1;
+    uint32_t* word2;
+    uint32_t* word3;
+    uint32_t* word4;
+    uint32_t* word5;
+};
+
+// A tile lifted out of the tables, plus where it came from.
+struct TileRecord {
+    uint8_t attr_a;
+    uint8_t attr_b;
+    uint32_t image_offset;
+    uint32_t word1;
+    uint32_t word2;
+    uint32_t word3;
+    uint32_t word4;
+    uint32_t word5;
+    uint32_t origin;
+};
+
+// One stream: its stream-table entry and its buffers (absent = nullptr).
+struct StreamSlot {
+    uint32_t packed_size;
+    uint32_t unpacked_size;
+    uint8_t* packed;
+    uint8_t* unpacked;
+};
+
+struct TilesetFile {
+    uint8_t header_block[180];
+    uint8_t header_tag[4];
+    uint8_t header_word[4];
+    uint8_t header_text[32];
+    uint16_t version;
+    uint32_t file_size;
+    uint32_t checksum;
+    StreamSlot streams[STREAM_COUNT];
+
+    TileInfoView info; // bound when stream 0 is unpacked
+    uint8_t* images;   // views of streams 1, 2, 3 when unpacked
+    uint8_t* spans;
+    uint8_t* blocks;
+    uint32_t image_block_count;
+    uint32_t span_record_count;
+    uint32_t block_count;
+};
+
+// --- container: raw header and packed streams -------------------------------
+
+// Reads the header and the four packed streams. Refuses a file that cannot
+// be opened or is shorter than its stream table promises.
+bool read_container(const char* path, TilesetFile& tileset);
+// Writes header and packed streams through a temporary file renamed over
+// `path`, so a failed write leaves the old file intact.
+bool write_container(const char* path, const TilesetFile& tileset);
+
+// --- streams and lifecycle -----------------------------------------------------
+
+bool stream_pack(TilesetFile& tileset, int index, const uint8_t* data, uint32_t length);
+// Returns the unpacked buffer (malloc'd, owned by the caller) or nullptr.
+uint8_t* stream_unpack(TilesetFile& tileset, int index);
+
+bool tileset_load(TilesetFile& tileset, const char* path, unsigned mask);
+bool tileset_save(TilesetFile& tileset, const char* path);
+void tileset_release(TilesetFile& tileset);
+
+// --- info stream layout ------------------------------------------------------------
+
+uint32_t capacity_for(uint16_t version);
+uint32_t fixed_info_size(uint16_t version);
+TileInfoView bind_info_view(uint8_t* info_buffer, uint16_t version);
+
+// The positions the program may touch: the stored tile count, but never more
+// than the tables hold. Zero when the info stream is not unpacked.
+uint32_t usable_tile_count(const TilesetFile& tileset);
+
+TileRecord tile_to_record(const TileInfoView& info, uint32_t i, uint32_t origin_value);
+void record_to_tile(const TileInfoView& info, const TileRecord& record, uint32_t i);
+void swap_tables(const TileInfoView& info, uint32_t a, uint32_t b);
