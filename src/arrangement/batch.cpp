@@ -1,1 +1,36 @@
+// The batch route: replay a swap list onto a tileset file in place.
 #include "arrangement.h"
+
+#include <cstdio>
+#include <cstring>
+
+void run_batch(const char* tileset_path, const char* list_path) {
+    SwapList list;
+    if (!read_swap_list(list_path, list)) {
+        printf("Failed to load swapfile!\n");
+        return;
+    }
+    TilesetFile tileset = {};
+    if (!tileset_load(tileset, tileset_path, STREAM_MASK_INFO)) {
+        printf("Failed to load tileset!\n");
+        return;
+    }
+
+    // Every entry reads from the tables as loaded, so entries never see each
+    // other's effects. The copy spans the whole fixed table area, which the
+    // load guarantees is inside the info buffer.
+    const uint8_t* live = tileset.streams[STREAM_INFO].unpacked;
+    std::vector<uint8_t> source(live, live + fixed_info_size(tileset.version));
+    TileInfoView from_view = bind_info_view(source.data(), tileset.version);
+    const uint32_t mask = capacity_for(tileset.version) - 1;
+    for (uint32_t entry : list.entries) {
+        uint32_t from = entry & mask;
+        uint32_t to = (entry >> 16) & mask;
+        record_to_tile(tileset.info, tile_to_record(from_view, from, 0), to);
+    }
+    source = std::vector<uint8_t>();
+    list.entries = std::vector<uint32_t>();
+
+    tileset_save(tileset, tileset_path);
+    tileset_release(tileset);
+}

@@ -1,1 +1,98 @@
+// The editing commands: cut, paste, fill, sort and the holding-area pick,
+// all built from the primitive moves.
 #include "arrangement.h"
+
+#include <algorithm>
+
+namespace {
+
+// Moves the records after the first hole among [first, first + used) down
+// over the holes, keeping their order.
+void close_holes(Arrangement& a, uint32_t first, uint32_t used, uint32_t old_count) {
+    uint32_t h = first;
+    while (h < first + used && a.holding.records[h].origin != 0) ++h;
+    if (h == first + used || h >= a.holding_count) return;
+    uint32_t source = h;
+    for (uint32_t d = h; d < a.holding_count; ++d) {
+        do ++source;
+        while (source < old_count && a.holding.records[source].origin == 0);
+        if (source >= old_count) return;
+        a.holding.records[d] = a.holding.records[source];
+        a.holding.records[source].origin = 0;
+    }
+}
+
+} // namespace
+
+void cut_selection(Arrangement& a) {
+    if (a.selected_count == 0) return;
+    for (uint32_t j = 0; j < a.tile_count; ++j) {
+        if (a.holding_count >= HOLDING_CAPACITY) break;
+        if (!a.selected[j] || a.origin[j] == 0) continue;
+        a.holding.records[a.holding_count++] = tile_to_record(a.info, j, a.origin[j]);
+        --a.selected_count;
+        a.origin[j] = 0;
+        a.selected[j] = 0;
+    }
+}
+
+void paste_selection(Arrangement& a, bool from_end) {
+    uint32_t n = a.holding_count, s = a.selected_count;
+    if (n == 0 || s == 0) return;
+    uint32_t k = std::min(n, s);
+    uint32_t b = from_end ? n - k : 0;
+    uint32_t p = 0;
+    for (uint32_t i = 0; i < k; ++i) {
+        p = next_selected_after(a, p);
+        if (p == NO_POSITION) break;
+        exchange_with_holding(a, p, b + i);
+    }
+    close_holes(a, b, k, n);
+}
+
+void fill_empty_positions(Arrangement& a) {
+    uint32_t n = a.holding_count;
+    uint32_t p = 0;
+    for (uint32_t j = 0; j < n; ++j) {
+        p = next_empty_after(a, p);
+        if (p == NO_POSITION) break;
+        exchange_with_holding(a, p, j);
+    }
+    if (a.holding_count != 0) {
+        // Only reachable if the tables ran out of empty positions: keep the
+        // records that did not find one, in order, at the front.
+        uint32_t kept = 0;
+        for (uint32_t j = 0; j < n; ++j)
+            if (a.holding.records[j].origin != 0) a.holding.records[kept++] = a.holding.records[j];
+        a.holding_count = kept;
+    }
+}
+
+// Gathers the selected positions' tiles, orders them by origin with a stable
+// sort and puts them back: the same result as an insertion sort over the
+// selected positions, without its quadratic number of swaps.
+void sort_selection(Arrangement& a) {
+    if (a.selected_count == 0) return;
+    std::vector<uint32_t> positions;
+    positions.reserve(a.selected_count);
+    for (uint32_t i = 1; i < a.tile_count; ++i)
+        if (a.selected[i]) positions.push_back(i);
+    std::vector<TileRecord> records;
+    records.reserve(positions.size());
+    for (uint32_t p : positions) records.push_back(tile_to_record(a.info, p, a.origin[p]));
+    std::stable_sort(records.begin(), records.end(),
+                     [](const TileRecord& x, const TileRecord& y) { return x.origin < y.origin; });
+    for (size_t i = 0; i < positions.size(); ++i) {
+        record_to_tile(a.info, records[i], positions[i]);
+        a.origin[positions[i]] = records[i].origin;
+    }
+}
+
+void place_holding_record(Arrangement& a, uint32_t k) {
+    if (k >= a.holding_count) return;
+    uint32_t p = next_empty_after(a, 0);
+    if (p == NO_POSITION) return;
+    uint32_t old_count = a.holding_count;
+    exchange_with_holding(a, p, k);
+    std::copy(a.holding.records + k + 1, a.holding.records + old_count, a.holding.records + k);
+}

@@ -1,1 +1,68 @@
+// The arrangement state and its primitive moves.
 #include "arrangement.h"
+
+void arrangement_init(Arrangement& a, const TilesetFile& tileset) {
+    a.info = tileset.info;
+    a.tile_count = usable_tile_count(tileset);
+    a.origin.resize(a.tile_count);
+    for (uint32_t i = 0; i < a.tile_count; ++i) a.origin[i] = i;
+    a.selected.assign(a.tile_count, 0);
+    a.selected_count = 0;
+    a.holding_count = 0;
+}
+
+void arrangement_free(Arrangement& a) {
+    a.origin = std::vector<uint32_t>();
+    a.selected = std::vector<uint8_t>();
+    a.tile_count = 0;
+    a.selected_count = 0;
+    a.holding_count = 0;
+    a.info = TileInfoView{};
+}
+
+void swap_positions(Arrangement& a, uint32_t p, uint32_t q) {
+    swap_tables(a.info, p, q);
+    std::swap(a.origin[p], a.origin[q]);
+}
+
+void exchange_with_holding(Arrangement& a, uint32_t p, uint32_t k) {
+    TileRecord& record = a.holding.records[k];
+    bool occupied = a.origin[p] != 0;
+    TileRecord lifted = tile_to_record(a.info, p, a.origin[p]);
+    record_to_tile(a.info, record, p);
+    a.origin[p] = record.origin;
+    if (occupied) {
+        record = lifted;
+    } else {
+        record.origin = 0;
+        --a.holding_count;
+    }
+}
+
+void clear_selection(Arrangement& a) {
+    std::fill(a.selected.begin(), a.selected.end(), 0);
+    a.selected_count = 0;
+}
+
+void toggle_row(Arrangement& a, uint32_t p, uint8_t paint) {
+    if (p == 0 || p >= a.tile_count) return;
+    uint32_t row = p / 10 * 10;
+    for (uint32_t i = row; i < row + 10 && i < a.tile_count; ++i) {
+        if (i == 0 || a.selected[i] != paint) continue;
+        a.selected[i] = !paint;
+        if (paint) --a.selected_count;
+        else ++a.selected_count;
+    }
+}
+
+uint32_t next_selected_after(const Arrangement& a, uint32_t p) {
+    for (uint32_t i = p + 1; i < a.tile_count; ++i)
+        if (a.selected[i]) return i;
+    return NO_POSITION;
+}
+
+uint32_t next_empty_after(const Arrangement& a, uint32_t p) {
+    for (uint32_t i = p + 1; i < a.tile_count; ++i)
+        if (a.origin[i] == 0) return i;
+    return NO_POSITION;
+}

@@ -1,1 +1,80 @@
+// The swap list: "from to" lines naming, for each changed position, the
+// tile (by its index at load time) that now stands there.
 #include "arrangement.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <sys/stat.h>
+
+namespace {
+
+bool is_digit(uint8_t c) { return c >= '0' && c <= '9'; }
+bool is_separator(uint8_t c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+
+// Saturates at the largest 32-bit value instead of wrapping.
+uint32_t parse_number(const uint8_t* text, size_t length, size_t& at) {
+    uint64_t value = 0;
+    for (; at < length && is_digit(text[at]); ++at) {
+        value = value * 10 + (text[at] - '0');
+        if (value > UINT32_MAX) value = UINT32_MAX;
+    }
+    return uint32_t(value);
+}
+
+} // namespace
+
+bool write_swap_list(const char* path, const uint32_t* origin, uint32_t tile_count) {
+    FILE* f = fopen(path, "w");
+    if (!f) {
+        printf("Failed to write swap list: %s\n", path);
+        return false;
+    }
+    bool ok = true;
+    for (uint32_t i = 0; i < tile_count; ++i)
+        if (origin[i] != i && fprintf(f, "%i %i\n", int(origin[i]), int(i)) < 0) ok = false;
+    if (fclose(f) != 0) ok = false;
+    if (!ok) printf("Failed to write swap list: %s\n", path);
+    return ok;
+}
+
+bool parse_swap_list(const uint8_t* text, size_t length, SwapList& list) {
+    size_t numbers = 0;
+    for (size_t i = 0; i < length; ++i) {
+        if (is_digit(text[i])) {
+            if (i == 0 || !is_digit(text[i - 1])) ++numbers;
+        } else if (!is_separator(text[i])) {
+            return false;
+        }
+    }
+    list.entries.clear();
+    list.entries.reserve(numbers / 2);
+    size_t at = 0;
+    uint32_t pair[2];
+    int have = 0;
+    while (list.entries.size() < numbers / 2) {
+        while (!is_digit(text[at])) ++at;
+        pair[have++] = parse_number(text, length, at) & 0xFFF;
+        if (have == 2) {
+            list.entries.push_back(pair[1] << 16 | pair[0]);
+            have = 0;
+        }
+    }
+    return true;
+}
+
+bool read_swap_list(const char* path, SwapList& list) {
+    FILE* f = fopen(path, "rb");
+    if (!f) return false;
+    struct stat st;
+    if (fstat(fileno(f), &st) != 0 || !S_ISREG(st.st_mode)) {
+        fclose(f);
+        return false;
+    }
+    size_t length = size_t(st.st_size);
+    uint8_t* text = static_cast<uint8_t*>(malloc(length + 1));
+    bool ok = text && fread(text, 1, length, f) == length;
+    fclose(f);
+    ok = ok && parse_swap_list(text, length, list);
+    free(text);
+    return ok;
+}

@@ -1,1 +1,179 @@
-#include "arrangement.h"
+// Key and mouse handlers of the two views. They change state only; the
+// loop redraws after every event.
+#include "editor.h"
+
+namespace {
+
+bool ctrl_held() { return (SDL_GetModState() & KMOD_CTRL) != 0; }
+bool shift_held() { return (SDL_GetModState() & KMOD_SHIFT) != 0; }
+
+// The tableset's tables are gone after a save whose packing failed.
+bool tables_present(const EditorState& s) { return s.tileset.streams[STREAM_INFO].unpacked; }
+
+// The grid cell under a pointer, or false outside the 10 x 16 grid.
+bool cell_at(int x, int y, uint32_t& column, uint32_t& row) {
+    if (x < 0 || y < 0 || x >= GRID_COLUMNS * CELL_SIZE || y >= GRID_ROWS * CELL_SIZE) return false;
+    column = uint32_t(x) / CELL_SIZE;
+    row = uint32_t(y) / CELL_SIZE;
+    return true;
+}
+
+// The tileset position under a pointer; false past the last tile.
+bool position_at(const EditorState& s, int x, int y, uint32_t& p) {
+    uint32_t column, row;
+    if (!tables_present(s) || !cell_at(x, y, column, row)) return false;
+    p = (s.scroll + row) * GRID_COLUMNS + column;
+    return p < s.arrangement.tile_count;
+}
+
+void flip_selected(Arrangement& a, uint32_t p) {
+    if (a.selected[p]) --a.selected_count;
+    else ++a.selected_count;
+    a.selected[p] = !a.selected[p];
+}
+
+// Saves only with an empty holding area; otherwise shows what is held.
+void save(EditorState& s) {
+    if (s.arrangement.holding_count != 0) {
+        s.mode = MODE_HOLDING;
+        return;
+    }
+    if (!tileset_save(s.tileset, s.tileset_path)) {
+        // A failed write keeps the tileset so the user can retry; a failed
+        // repack has released it, and there is nothing left to edit.
+        if (!tables_present(s)) s.running = false;
+        return;
+    }
+    write_swap_list(s.swaps_path.c_str(), s.arrangement.origin.data(), s.arrangement.tile_count);
+}
+
+void tileset_key_down(const SDL_KeyboardEvent& key) {
+    EditorState& s = editor_state();
+    if (!tables_present(s)) return;
+    Arrangement& a = s.arrangement;
+    switch (key.keysym.sym) {
+    case SDLK_PAGEUP: s.scroll = 0; return;
+    case SDLK_PAGEDOWN: s.scroll = s.max_scroll; return;
+    default: break;
+    }
+    if (!ctrl_held()) return;
+    switch (key.keysym.sym) {
+    case SDLK_f: fill_empty_positions(a); break;
+    case SDLK_r: sort_selection(a); break;
+    case SDLK_s: save(s); break;
+    case SDLK_v: paste_selection(a, false); break;
+    case SDLK_w: paste_selection(a, true); break;
+    case SDLK_x: cut_selection(a); break;
+    default: break;
+    }
+}
+
+void left_press(EditorState& s, uint32_t p) {
+    Arrangement& a = s.arrangement;
+    if (p == 0) {
+        clear_selection(a);
+        return;
+    }
+    s.painting = true;
+    s.anchor = p;
+    if (!ctrl_held()) clear_selection(a);
+    s.paint = a.selected[p];
+    if (shift_held()) toggle_row(a, p, s.paint);
+    else flip_selected(a, p);
+}
+
+void right_press(EditorState& s, uint32_t p) {
+    Arrangement& a = s.arrangement;
+    if (p == 0) return;
+    s.carrying = true;
+    if (ctrl_held()) {
+        clear_selection(a);
+        a.selected[p] = 1;
+        a.selected_count = 1;
+        s.anchor = p;
+    } else if (a.selected_count == 1) {
+        uint32_t q = next_selected_after(a, 0);
+        if (q != p && q != NO_POSITION) {
+            swap_positions(a, q, p);
+            s.carrying = false;
+        }
+    }
+}
+
+void tileset_button_down(const SDL_MouseButtonEvent& button) {
+    EditorState& s = editor_state();
+    uint32_t p;
+    switch (button.button) {
+    case SDL_BUTTON_LEFT:
+        if (position_at(s, button.x, button.y, p)) left_press(s, p);
+        break;
+    case SDL_BUTTON_RIGHT:
+        if (position_at(s, button.x, button.y, p)) right_press(s, p);
+        break;
+    case SDL_BUTTON_WHEELUP:
+        if (s.scroll > 0) --s.scroll;
+        break;
+    case SDL_BUTTON_WHEELDOWN:
+        if (s.scroll < s.max_scroll) ++s.scroll;
+        break;
+    default: break;
+    }
+}
+
+void tileset_button_up(const SDL_MouseButtonEvent& button) {
+    EditorState& s = editor_state();
+    if (button.button == SDL_BUTTON_LEFT) s.painting = false;
+    if (button.button == SDL_BUTTON_RIGHT) s.carrying = false;
+}
+
+void tileset_motion(const SDL_MouseMotionEvent& motion) {
+    EditorState& s = editor_state();
+    Arrangement& a = s.arrangement;
+    uint32_t p;
+    if (!position_at(s, motion.x, motion.y, p)) return;
+    if (p == s.anchor || p == 0) return;
+    if (s.painting) {
+        if (shift_held()) {
+            uint32_t row_start = p / GRID_COLUMNS * GRID_COLUMNS;
+            if (s.anchor < row_start || s.anchor > row_start + 9) {
+                toggle_row(a, p, s.paint);
+                s.anchor = p;
+            }
+        } else if (a.selected[p] == s.paint) {
+            flip_selected(a, p);
+            s.anchor = p;
+        }
+    } else if (s.carrying && a.selected_count == 1 && ctrl_held() &&
+               s.anchor < a.tile_count && a.selected[s.anchor]) {
+        // Only the one selected tile is carried; a carry state left by a
+        // plain right press whose anchor is elsewhere does nothing.
+        a.selected[s.anchor] = 0;
+        a.selected[p] = 1;
+        swap_positions(a, s.anchor, p);
+        s.anchor = p;
+    }
+}
+
+void holding_key_down(const SDL_KeyboardEvent& key) {
+    EditorState& s = editor_state();
+    if (key.keysym.sym == SDLK_DELETE && tables_present(s)) fill_empty_positions(s.arrangement);
+}
+
+void holding_button_down(const SDL_MouseButtonEvent& button) {
+    EditorState& s = editor_state();
+    uint32_t column, row;
+    if (button.button != SDL_BUTTON_LEFT || !tables_present(s)) return;
+    if (cell_at(button.x, button.y, column, row))
+        place_holding_record(s.arrangement, row * GRID_COLUMNS + column);
+}
+
+void ignore_button(const SDL_MouseButtonEvent&) {}
+void ignore_motion(const SDL_MouseMotionEvent&) {}
+
+} // namespace
+
+const ModeHandlers TILESET_VIEW_HANDLERS = {tileset_key_down, tileset_button_down,
+                                            tileset_button_up, tileset_motion,
+                                            render_tileset_view};
+const ModeHandlers HOLDING_VIEW_HANDLERS = {holding_key_down, holding_button_down, ignore_button,
+                                            ignore_motion, render_holding_view};
