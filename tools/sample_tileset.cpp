@@ -39,7 +39,8 @@ void draw_image(uint8_t* image, uint32_t index) {
         const uint8_t* glyph = DIGITS[text[d] - '0'];
         for (int gy = 0; gy < 10; ++gy)
             for (int gx = 0; gx < 6; ++gx)
-                if (glyph[gy / 2] & (4 >> (gx / 2))) image[(11 + gy) * 32 + left + d * 7 + gx] = 255;
+                if (glyph[gy / 2] & (4 >> (gx / 2)))
+                    image[(11 + gy) * 32 + left + d * 7 + gx] = 255;
     }
 }
 
@@ -73,7 +74,8 @@ SampleStreams make_sample_streams(bool large) {
         info[1028 + i] = uint8_t(i * 7 + 3);
         info[1028 + n + i] = uint8_t(i * 13 + 1);
         put_u32(info + 1028 + 2 * n + 4 * i, (i < tiles ? i : i % tiles) * 1024);
-        for (uint32_t w = 0; w < 5; ++w) put_u32(info + 1028 + (6 + 4 * w) * n + 4 * i, mix(i * 5 + w));
+        for (uint32_t w = 0; w < 5; ++w)
+            put_u32(info + 1028 + (6 + 4 * w) * n + 4 * i, mix(i * 5 + w));
     }
 
     s.images.assign(size_t(tiles) * 1024, 0);

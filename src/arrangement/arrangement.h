@@ -27,8 +27,8 @@ struct HoldingArea {
 };
 
 struct Arrangement {
-    TileInfoView info;   // the loaded tables
-    uint32_t tile_count; // positions 0 .. tile_count - 1
+    TileInfoView info;             // the loaded tables
+    uint32_t tile_count;           // positions 0 .. tile_count - 1
     std::vector<uint32_t> origin;  // tile index at load time; 0 = empty (but position 0)
     std::vector<uint8_t> selected; // 0 or 1 per position
     uint32_t selected_count;

@@ -50,8 +50,10 @@ void toggle_row(Arrangement& a, uint32_t p, uint8_t paint) {
     for (uint32_t i = row; i < row + 10 && i < a.tile_count; ++i) {
         if (i == 0 || a.selected[i] != paint) continue;
         a.selected[i] = !paint;
-        if (paint) --a.selected_count;
-        else ++a.selected_count;
+        if (paint)
+            --a.selected_count;
+        else
+            ++a.selected_count;
     }
 }
 

@@ -27,8 +27,10 @@ bool position_at(const EditorState& s, int x, int y, uint32_t& p) {
 }
 
 void flip_selected(Arrangement& a, uint32_t p) {
-    if (a.selected[p]) --a.selected_count;
-    else ++a.selected_count;
+    if (a.selected[p])
+        --a.selected_count;
+    else
+        ++a.selected_count;
     a.selected[p] = !a.selected[p];
 }
 
@@ -78,8 +80,10 @@ void left_press(EditorState& s, uint32_t p) {
     s.anchor = p;
     if (!ctrl_held()) clear_selection(a);
     s.paint = a.selected[p];
-    if (shift_held()) toggle_row(a, p, s.paint);
-    else flip_selected(a, p);
+    if (shift_held())
+        toggle_row(a, p, s.paint);
+    else
+        flip_selected(a, p);
 }
 
 void right_press(EditorState& s, uint32_t p) {
@@ -143,8 +147,8 @@ void tileset_motion(const SDL_MouseMotionEvent& motion) {
             flip_selected(a, p);
             s.anchor = p;
         }
-    } else if (s.carrying && a.selected_count == 1 && ctrl_held() &&
-               s.anchor < a.tile_count && a.selected[s.anchor]) {
+    } else if (s.carrying && a.selected_count == 1 && ctrl_held() && s.anchor < a.tile_count &&
+               a.selected[s.anchor]) {
         // Only the one selected tile is carried; a carry state left by a
         // plain right press whose anchor is elsewhere does nothing.
         a.selected[s.anchor] = 0;
@@ -173,7 +177,6 @@ void ignore_motion(const SDL_MouseMotionEvent&) {}
 } // namespace
 
 const ModeHandlers TILESET_VIEW_HANDLERS = {tileset_key_down, tileset_button_down,
-                                            tileset_button_up, tileset_motion,
-                                            render_tileset_view};
+                                            tileset_button_up, tileset_motion, render_tileset_view};
 const ModeHandlers HOLDING_VIEW_HANDLERS = {holding_key_down, holding_button_down, ignore_button,
                                             ignore_motion, render_holding_view};

@@ -89,9 +89,8 @@ bool tileset_load(TilesetFile& tileset, const char* path, unsigned mask) {
 
 bool tileset_save(TilesetFile& tileset, const char* path) {
     StreamSlot* s = tileset.streams;
-    if (s[STREAM_INFO].unpacked &&
-        !stream_pack(tileset, STREAM_INFO, s[STREAM_INFO].unpacked,
-                     fixed_info_size(tileset.version))) {
+    if (s[STREAM_INFO].unpacked && !stream_pack(tileset, STREAM_INFO, s[STREAM_INFO].unpacked,
+                                                fixed_info_size(tileset.version))) {
         printf("An error occurred while compressing stream %i!\n", STREAM_INFO);
         tileset_release(tileset);
         return false;
