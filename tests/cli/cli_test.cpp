@@ -1,0 +1,113 @@
+// The built program end to end: argument handling, the editor form's load
+// failure and the batch form replaying a swap list onto a file in place.
+#include "sample_tileset.h"
+#include "storage/file_bytes.h"
+#include "test_support.h"
+
+#include <algorithm>
+#include <gtest/gtest.h>
+
+namespace {
+
+const std::string NO_TILESET = "I want a tileset!\n";
+const std::string NO_SWAPFILE = "Failed to load swapfile!\n";
+
+ProcessResult run_tool(const std::vector<std::string>& args) {
+    std::vector<std::string> argv = {KELBO_TOOL_PATH};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return run_process(argv);
+}
+
+class CliTest : public ::testing::Test {
+  protected:
+    ScratchDir dir;
+    SampleStreams streams = make_sample_streams(false);
+    std::vector<uint8_t> sample = assemble_tileset(streams);
+    std::string tiles = dir.file("tiles.dat");
+    std::string list = dir.file("swaps.txt");
+
+    void SetUp() override { ASSERT_TRUE(write_bytes(tiles, sample)); }
+    void write_list(const std::string& text) {
+        ASSERT_TRUE(
+            file_bytes::write_file_bytes(list, std::vector<uint8_t>(text.begin(), text.end())));
+    }
+    void expect_output(const ProcessResult& r, const std::string& out) {
+        EXPECT_EQ(0, r.status);
+        EXPECT_EQ(out, r.out);
+        EXPECT_EQ("", r.err);
+    }
+    // The rewritten file must keep streams 1-3 and carry a correct header.
+    void expect_rewritten_with_info(const std::vector<uint8_t>& info) {
+        std::vector<uint8_t> after = read_bytes(tiles);
+        ASSERT_GT(after.size(), 262u);
+        EXPECT_EQ(after.size(), read_u32_le(after, 222));
+        EXPECT_EQ(file_bytes::crc_of_streams(after), read_u32_le(after, 226));
+        for (int i = 1; i < 4; ++i)
+            EXPECT_EQ(file_bytes::packed_stream(sample, i), file_bytes::packed_stream(after, i));
+        EXPECT_EQ(info, file_bytes::unpack_stream(after, 0));
+    }
+};
+
+TEST_F(CliTest, WrongArgumentCountAsksForATileset) {
+    write_list("5 7\n7 5\n");
+    expect_output(run_tool({}), NO_TILESET);
+    expect_output(run_tool({tiles, list, tiles}), NO_TILESET);
+    expect_output(run_tool({tiles, list, "x", "y"}), NO_TILESET);
+    EXPECT_EQ(sample, read_bytes(tiles));
+}
+
+TEST_F(CliTest, EditorFormWithMissingTilesetFailsWithoutAWindow) {
+    std::string missing = dir.file("absent.dat");
+    expect_output(run_tool({missing}),
+                  "Failed to load file: " + missing + "\nFailed to load tileset!\n");
+    EXPECT_FALSE(file_exists(missing));
+}
+
+TEST_F(CliTest, BatchWithMissingListLeavesTheTilesetAlone) {
+    expect_output(run_tool({tiles, dir.file("absent.txt")}), NO_SWAPFILE);
+    EXPECT_EQ(sample, read_bytes(tiles));
+}
+
+TEST_F(CliTest, BatchWithMissingTilesetSaysSo) {
+    write_list("5 7\n7 5\n");
+    std::string missing = dir.file("absent.dat");
+    expect_output(run_tool({missing, list}),
+                  "Failed to load file: " + missing + "\nFailed to load tileset!\n");
+    EXPECT_FALSE(file_exists(missing));
+}
+
+TEST_F(CliTest, BatchRefusesAListWithForeignCharacters) {
+    for (const char* text : {"5 -7\n", "5,7\n7,5\n", "5 7\n7 5\nx\n"}) {
+        write_list(text);
+        expect_output(run_tool({tiles, list}), NO_SWAPFILE);
+        EXPECT_EQ(sample, read_bytes(tiles)) << text;
+    }
+}
+
+TEST_F(CliTest, BatchSwapsTheTablesOfBothPositions) {
+    write_list("5 7\n7 5\n");
+    expect_output(run_tool({tiles, list}), "");
+
+    std::vector<uint8_t> expected = streams.info;
+    const size_t n = 1024;
+    std::swap(expected[1028 + 5], expected[1028 + 7]);
+    std::swap(expected[1028 + n + 5], expected[1028 + n + 7]);
+    for (size_t table = 0; table < 6; ++table)
+        for (size_t k = 0; k < 4; ++k)
+            std::swap(expected[1028 + (2 + 4 * table) * n + 20 + k],
+                      expected[1028 + (2 + 4 * table) * n + 28 + k]);
+    expect_rewritten_with_info(expected);
+}
+
+TEST_F(CliTest, BatchWithAnEmptyListStillRewritesTheFile) {
+    // Trailing bytes show whether the file was written anew.
+    std::vector<uint8_t> padded = sample;
+    padded.insert(padded.end(), 16, 0x5A);
+    ASSERT_TRUE(write_bytes(tiles, padded));
+    write_list("");
+    expect_output(run_tool({tiles, list}), "");
+    EXPECT_EQ(sample.size(), read_bytes(tiles).size());
+    expect_rewritten_with_info(streams.info);
+}
+
+} // namespace

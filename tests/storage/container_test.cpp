@@ -1,0 +1,218 @@
+// The raw container: reading refuses anything the stream table cannot back,
+// and writing never leaves a half-written or re-permissioned file behind.
+#include "file_bytes.h"
+#include "sample_tileset.h"
+#include "test_support.h"
+#include "tileset.h"
+
+#include <algorithm>
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using file_bytes::printed_by;
+
+namespace {
+
+std::vector<std::string> folder_entries(const std::string& folder) {
+    std::vector<std::string> names;
+    if (DIR* d = opendir(folder.c_str())) {
+        while (dirent* e = readdir(d)) {
+            std::string name = e->d_name;
+            if (name != "." && name != "..") names.push_back(name);
+        }
+        closedir(d);
+    }
+    return names;
+}
+
+// Reads `path` and expects a refusal: false, one line naming the path, and
+// no buffers handed out.
+void expect_refused(const std::string& path) {
+    TilesetFile t = {};
+    bool ok = true;
+    std::string out = printed_by([&] { ok = read_container(path.c_str(), t); });
+    EXPECT_FALSE(ok) << path;
+    EXPECT_EQ(1, std::count(out.begin(), out.end(), '\n')) << out;
+    EXPECT_NE(std::string::npos, out.find(path + "\n")) << out;
+    for (const StreamSlot& s : t.streams) EXPECT_EQ(nullptr, s.packed);
+    tileset_release(t);
+}
+
+class ContainerTest : public ::testing::Test {
+  protected:
+    ScratchDir dir;
+    std::vector<uint8_t> sample = make_sample_tileset(false);
+    std::string path = dir.file("tiles.dat");
+    void SetUp() override { ASSERT_TRUE(write_bytes(path, sample)); }
+};
+
+TEST_F(ContainerTest, ReadThenWriteReproducesTheFileByteForByte) {
+    for (bool large : {false, true}) {
+        std::vector<uint8_t> original = make_sample_tileset(large);
+        ASSERT_TRUE(write_bytes(path, original));
+        TilesetFile t = {};
+        std::string out = printed_by([&] {
+            ASSERT_TRUE(read_container(path.c_str(), t));
+            ASSERT_TRUE(write_container(dir.file("copy.dat").c_str(), t));
+        });
+        EXPECT_EQ("", out);
+        EXPECT_EQ(original, read_bytes(dir.file("copy.dat"))) << "large=" << large;
+        tileset_release(t);
+    }
+}
+
+TEST_F(ContainerTest, BytesAfterTheLastStreamAreDropped) {
+    std::vector<uint8_t> padded = sample;
+    padded.insert(padded.end(), {1, 2, 3, 4, 5, 6, 7});
+    ASSERT_TRUE(write_bytes(path, padded));
+    TilesetFile t = {};
+    ASSERT_TRUE(read_container(path.c_str(), t));
+    ASSERT_TRUE(write_container(path.c_str(), t));
+    EXPECT_EQ(sample, read_bytes(path));
+    tileset_release(t);
+}
+
+TEST_F(ContainerTest, MissingFileOrFolderIsRefused) {
+    TilesetFile t = {};
+    std::string missing = dir.file("absent.dat");
+    std::string out = printed_by([&] { EXPECT_FALSE(read_container(missing.c_str(), t)); });
+    EXPECT_EQ("Failed to load file: " + missing + "\n", out);
+    expect_refused(dir.path);
+}
+
+TEST_F(ContainerTest, TruncatedFileIsRefusedAtEveryLength) {
+    std::vector<size_t> lengths = {0, 1, 179, 229, 261, 262, 263, sample.size() - 1};
+    for (int i = 0; i < STREAM_COUNT; ++i) {
+        size_t end = file_bytes::stream_offset(sample, i + 1);
+        lengths.push_back(end - 1);
+        lengths.push_back(file_bytes::stream_offset(sample, i) + 1);
+    }
+    for (size_t n = 300; n < sample.size(); n += 997) lengths.push_back(n);
+    for (size_t n : lengths) {
+        ASSERT_TRUE(file_bytes::write_file_bytes(
+            path, std::vector<uint8_t>(sample.begin(), sample.begin() + n)));
+        expect_refused(path);
+    }
+}
+
+TEST_F(ContainerTest, StreamTableLargerThanTheFileIsRefused) {
+    for (int i = 0; i < STREAM_COUNT; ++i) {
+        std::vector<uint8_t> bad = sample;
+        file_bytes::put_u32(bad, file_bytes::TABLE + 8 * i, 0xFFFFFFFF);
+        ASSERT_TRUE(write_bytes(path, bad));
+        expect_refused(path);
+    }
+    // Two sizes whose 32-bit sum wraps round to exactly the real total.
+    std::vector<uint8_t> wrapped = sample;
+    for (int i : {0, 1}) {
+        uint32_t real = file_bytes::packed_size(sample, i);
+        file_bytes::put_u32(wrapped, file_bytes::TABLE + 8 * i, real + 0x80000000u);
+    }
+    ASSERT_TRUE(write_bytes(path, wrapped));
+    expect_refused(path);
+}
+
+// --- writing --------------------------------------------------------------------
+
+class SaveTest : public ContainerTest {
+  protected:
+    TilesetFile t = {};
+    void SetUp() override {
+        ContainerTest::SetUp();
+        ASSERT_TRUE(read_container(path.c_str(), t));
+        // Something visibly different to write over the original.
+        t.header_text[0] = 'X';
+        t.file_size = 0;
+    }
+    void TearDown() override { tileset_release(t); }
+};
+
+TEST_F(SaveTest, OverwriteKeepsThePermissionBits) {
+    for (mode_t mode : {0640, 0600, 0604}) {
+        ASSERT_EQ(0, chmod(path.c_str(), mode));
+        ASSERT_TRUE(write_container(path.c_str(), t));
+        struct stat st;
+        ASSERT_EQ(0, stat(path.c_str(), &st));
+        EXPECT_EQ(mode, st.st_mode & 07777);
+    }
+    EXPECT_EQ('X', read_bytes(path)[188]);
+    EXPECT_EQ(std::vector<std::string>{"tiles.dat"}, folder_entries(dir.path));
+}
+
+TEST_F(SaveTest, WritingThroughASymlinkUpdatesItsTarget) {
+    ASSERT_EQ(0, mkdir(dir.file("real").c_str(), 0755));
+    std::string target = dir.file("real/tiles.dat");
+    ASSERT_EQ(0, rename(path.c_str(), target.c_str()));
+    ASSERT_EQ(0, chmod(target.c_str(), 0640));
+    std::string link = dir.file("link.dat");
+    ASSERT_EQ(0, symlink("real/tiles.dat", link.c_str())); // relative to the link's folder
+
+    ASSERT_TRUE(write_container(link.c_str(), t));
+    struct stat st;
+    ASSERT_EQ(0, lstat(link.c_str(), &st));
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    ASSERT_EQ(0, stat(target.c_str(), &st));
+    EXPECT_EQ(0640u, st.st_mode & 07777);
+    EXPECT_EQ('X', read_bytes(target)[188]);
+    EXPECT_EQ(std::vector<std::string>{"tiles.dat"}, folder_entries(dir.file("real")));
+}
+
+TEST_F(SaveTest, FailedWriteLeavesTheOriginalAndNoTempFile) {
+    // A file size limit makes the write itself fail, even for root.
+    struct rlimit saved;
+    ASSERT_EQ(0, getrlimit(RLIMIT_FSIZE, &saved));
+    struct rlimit small = saved;
+    small.rlim_cur = 1000;
+    void (*old_handler)(int) = signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(0, setrlimit(RLIMIT_FSIZE, &small));
+    bool ok = true;
+    std::string out = printed_by([&] { ok = write_container(path.c_str(), t); });
+    setrlimit(RLIMIT_FSIZE, &saved);
+    signal(SIGXFSZ, old_handler);
+
+    EXPECT_FALSE(ok);
+    EXPECT_EQ("Failed to save file: " + path + "\n", out);
+    EXPECT_EQ(sample, read_bytes(path));
+    EXPECT_EQ(std::vector<std::string>{"tiles.dat"}, folder_entries(dir.path));
+}
+
+TEST_F(SaveTest, SaveIntoAMissingFolderFails) {
+    std::string target = dir.file("nowhere/tiles.dat");
+    std::string out = printed_by([&] { EXPECT_FALSE(write_container(target.c_str(), t)); });
+    EXPECT_EQ("Failed to save file: " + target + "\n", out);
+    EXPECT_EQ(std::vector<std::string>{"tiles.dat"}, folder_entries(dir.path));
+}
+
+TEST_F(SaveTest, SaveIntoAReadOnlyFolderFails) {
+    if (geteuid() == 0) GTEST_SKIP() << "permission bits do not stop root";
+    ASSERT_EQ(0, chmod(dir.path.c_str(), 0555));
+    std::string out = printed_by([&] { EXPECT_FALSE(write_container(path.c_str(), t)); });
+    chmod(dir.path.c_str(), 0755);
+    EXPECT_EQ("Failed to save file: " + path + "\n", out);
+    EXPECT_EQ(sample, read_bytes(path));
+    EXPECT_EQ(std::vector<std::string>{"tiles.dat"}, folder_entries(dir.path));
+}
+
+TEST_F(ContainerTest, FailedSaveKeepsTheTilesetLoadedForARetry) {
+    TilesetFile t;
+    ASSERT_TRUE(tileset_load(t, path.c_str(), STREAM_MASK_INFO));
+    t.info.word3[9] = 0xCAFEF00D;
+    std::string bad = dir.file("nowhere/tiles.dat");
+    std::string out = printed_by([&] { EXPECT_FALSE(tileset_save(t, bad.c_str())); });
+    EXPECT_EQ("Failed to save file: " + bad + "\n", out);
+    ASSERT_NE(nullptr, t.streams[STREAM_INFO].unpacked);
+    ASSERT_NE(nullptr, t.info.word3);
+    EXPECT_EQ(0xCAFEF00D, t.info.word3[9]);
+
+    ASSERT_TRUE(tileset_save(t, path.c_str()));
+    tileset_release(t);
+    ASSERT_TRUE(tileset_load(t, path.c_str(), STREAM_MASK_INFO));
+    EXPECT_EQ(0xCAFEF00D, t.info.word3[9]);
+    tileset_release(t);
+}
+
+} // namespace
