@@ -1,0 +1,223 @@
+#include "arrangement_support.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <zlib.h>
+
+namespace {
+
+void put_u32(uint8_t* at, uint32_t v) {
+    for (int i = 0; i < 4; ++i) at[i] = uint8_t(v >> (8 * i));
+}
+
+uint32_t below(std::mt19937& rng, uint32_t n) {
+    return std::uniform_int_distribution<uint32_t>(0, n - 1)(rng);
+}
+
+void flip(Arrangement& a, uint32_t p) {
+    a.selected_count = a.selected[p] ? a.selected_count - 1 : a.selected_count + 1;
+    a.selected[p] = !a.selected[p];
+}
+
+} // namespace
+
+LoadedSample::LoadedSample(bool large, uint32_t tile_count) {
+    SampleStreams streams = make_sample_streams(large);
+    if (tile_count != 0) put_u32(&streams.info[PALETTE_BYTES], tile_count);
+    original = streams.info;
+    original_view = bind_info_view(original.data(), streams.version);
+    file_bytes = assemble_tileset(streams);
+    path = dir.file(large ? "large.til" : "small.til");
+    write_bytes(path, file_bytes);
+    EXPECT_TRUE(tileset_load(tileset, path.c_str(), STREAM_MASK_INFO));
+    arrangement_init(a, tileset);
+}
+
+LoadedSample::~LoadedSample() {
+    arrangement_free(a);
+    tileset_release(tileset);
+}
+
+std::vector<uint8_t> LoadedSample::live_info() const {
+    const uint8_t* live = tileset.streams[STREAM_INFO].unpacked;
+    return std::vector<uint8_t>(live, live + fixed_info_size(tileset.version));
+}
+
+bool same_entries(const TileRecord& x, const TileRecord& y) {
+    return x.attr_a == y.attr_a && x.attr_b == y.attr_b && x.image_offset == y.image_offset &&
+           x.word1 == y.word1 && x.word2 == y.word2 && x.word3 == y.word3 && x.word4 == y.word4 &&
+           x.word5 == y.word5;
+}
+
+void select(Arrangement& a, uint32_t p) {
+    if (!a.selected[p]) ++a.selected_count;
+    a.selected[p] = 1;
+}
+
+void select_range(Arrangement& a, uint32_t first, uint32_t last) {
+    for (uint32_t p = first; p <= last; ++p) select(a, p);
+}
+
+std::vector<uint32_t> held_origins(const Arrangement& a) {
+    std::vector<uint32_t> out;
+    for (uint32_t k = 0; k < a.holding_count && k < HOLDING_CAPACITY; ++k)
+        out.push_back(a.holding.records[k].origin);
+    return out;
+}
+
+::testing::AssertionResult keeps_invariants(const LoadedSample& s) {
+    const Arrangement& a = s.a;
+    const uint32_t n = a.tile_count;
+    if (a.origin.size() != n || a.selected.size() != n)
+        return ::testing::AssertionFailure() << "per-position vectors resized";
+    if (a.origin[0] != 0 || a.selected[0] != 0)
+        return ::testing::AssertionFailure() << "position 0 moved or selected";
+    if (!same_entries(s.at(0), s.original_tile(0)))
+        return ::testing::AssertionFailure() << "position 0's table entries changed";
+
+    uint32_t selected = 0, empty = 0;
+    for (uint32_t p = 0; p < n; ++p) {
+        if (a.selected[p] > 1)
+            return ::testing::AssertionFailure()
+                   << "selected byte " << int(a.selected[p]) << " at " << p;
+        selected += a.selected[p];
+        if (p != 0 && a.origin[p] == 0) ++empty;
+    }
+    if (selected != a.selected_count)
+        return ::testing::AssertionFailure()
+               << "selected_count " << a.selected_count << " but " << selected << " selected";
+    if (a.holding_count > HOLDING_CAPACITY)
+        return ::testing::AssertionFailure() << "holding_count " << a.holding_count;
+    if (empty != a.holding_count)
+        return ::testing::AssertionFailure()
+               << empty << " empty positions but holding_count " << a.holding_count;
+
+    std::vector<uint8_t> seen(n, 0);
+    auto take = [&](uint32_t origin, const TileRecord& entries,
+                    const char* where) -> ::testing::AssertionResult {
+        if (origin == 0 || origin >= n)
+            return ::testing::AssertionFailure() << where << " holds origin " << origin;
+        if (seen[origin]++)
+            return ::testing::AssertionFailure() << "tile " << origin << " twice (" << where << ")";
+        if (!same_entries(entries, s.original_tile(origin)))
+            return ::testing::AssertionFailure()
+                   << "tile " << origin << " lost its table entries (" << where << ")";
+        return ::testing::AssertionSuccess();
+    };
+    for (uint32_t p = 1; p < n; ++p) {
+        if (a.origin[p] == 0) continue;
+        ::testing::AssertionResult r = take(a.origin[p], s.at(p), "position");
+        if (!r) return r << " at position " << p;
+    }
+    for (uint32_t k = 0; k < a.holding_count; ++k) {
+        ::testing::AssertionResult r =
+            take(a.holding.records[k].origin, a.holding.records[k], "holding");
+        if (!r) return r << " at record " << k;
+    }
+    for (uint32_t t = 1; t < n; ++t)
+        if (!seen[t]) return ::testing::AssertionFailure() << "tile " << t << " vanished";
+
+    // Nothing outside the positions in use may change.
+    const uint32_t capacity = capacity_for(s.tileset.version);
+    for (uint32_t p = n; p < capacity; ++p)
+        if (!same_entries(tile_to_record(a.info, p, 0), s.original_tile(p)))
+            return ::testing::AssertionFailure() << "table entry " << p << " past the tile count";
+    if (memcmp(s.tileset.streams[STREAM_INFO].unpacked, s.original.data(), TABLES_OFFSET) != 0)
+        return ::testing::AssertionFailure() << "palette or stored tile count changed";
+    return ::testing::AssertionSuccess();
+}
+
+void random_edit(Arrangement& a, std::mt19937& rng) {
+    const uint32_t n = a.tile_count;
+    const uint32_t roll = below(rng, 100);
+    if (roll < 18) {
+        swap_positions(a, 1 + below(rng, n - 1), 1 + below(rng, n - 1));
+    } else if (roll < 26) {
+        // Only onto an occupied position: onto an empty one the exchange
+        // leaves a hole that the commands close and a bare call does not.
+        if (a.holding_count == 0) return;
+        uint32_t p = 1 + below(rng, n - 1);
+        while (a.origin[p] == 0) p = p + 1 < n ? p + 1 : 1;
+        exchange_with_holding(a, p, below(rng, a.holding_count));
+    } else if (roll < 34) {
+        toggle_row(a, below(rng, n), uint8_t(below(rng, 2)));
+    } else if (roll < 56) {
+        flip(a, 1 + below(rng, n - 1));
+    } else if (roll < 60) {
+        // A dragged block, often across empty positions.
+        uint32_t first = 1 + below(rng, n - 1);
+        uint32_t last = std::min(n - 1, first + below(rng, 80));
+        select_range(a, first, last);
+    } else if (roll < 70) {
+        cut_selection(a);
+    } else if (roll < 76) {
+        paste_selection(a, false);
+    } else if (roll < 82) {
+        paste_selection(a, true);
+    } else if (roll < 84) {
+        fill_empty_positions(a);
+    } else if (roll < 89) {
+        sort_selection(a);
+    } else if (roll < 95) {
+        place_holding_record(a, below(rng, a.holding_count + 2));
+    } else {
+        clear_selection(a);
+    }
+}
+
+bool write_text(const std::string& path, const std::string& text) {
+    FILE* f = fopen(path.c_str(), "wb");
+    if (!f) return false;
+    bool ok = text.empty() || fwrite(text.data(), 1, text.size(), f) == text.size();
+    return fclose(f) == 0 && ok;
+}
+
+std::vector<uint8_t> packed_stream(const std::vector<uint8_t>& file, int index) {
+    if (file.size() < HEADER_SIZE) return {};
+    size_t at = HEADER_SIZE;
+    for (int i = 0; i < index; ++i) at += read_u32_le(file, 230 + 8 * i);
+    size_t size = read_u32_le(file, 230 + 8 * index);
+    if (at + size > file.size()) return {};
+    return std::vector<uint8_t>(file.begin() + long(at), file.begin() + long(at + size));
+}
+
+std::vector<uint8_t> unpacked_stream(const std::vector<uint8_t>& file, int index) {
+    std::vector<uint8_t> packed = packed_stream(file, index);
+    std::vector<uint8_t> out;
+    z_stream z = {};
+    if (packed.empty() || inflateInit(&z) != Z_OK) return out;
+    z.next_in = packed.data();
+    z.avail_in = uInt(packed.size());
+    uint8_t chunk[16384];
+    int status = Z_OK;
+    while (status == Z_OK) {
+        z.next_out = chunk;
+        z.avail_out = sizeof chunk;
+        status = inflate(&z, Z_NO_FLUSH);
+        out.insert(out.end(), chunk, chunk + (sizeof chunk - z.avail_out));
+    }
+    inflateEnd(&z);
+    if (status != Z_STREAM_END) out.clear();
+    return out;
+}
+
+std::vector<uint8_t> with_stored_info(const std::vector<uint8_t>& file) {
+    std::vector<uint8_t> info = unpacked_stream(file, STREAM_INFO);
+    uLongf length = compressBound(uLong(info.size()));
+    std::vector<uint8_t> stored(length);
+    compress2(stored.data(), &length, info.data(), uLong(info.size()), 0);
+    stored.resize(length);
+
+    std::vector<uint8_t> out(file.begin(), file.begin() + HEADER_SIZE);
+    put_u32(&out[230], uint32_t(stored.size()));
+    uLong crc = crc32(0, Z_NULL, 0);
+    for (int i = 0; i < STREAM_COUNT; ++i) {
+        std::vector<uint8_t> packed = i == STREAM_INFO ? stored : packed_stream(file, i);
+        crc = crc32(crc, packed.data(), uInt(packed.size()));
+        out.insert(out.end(), packed.begin(), packed.end());
+    }
+    put_u32(&out[222], uint32_t(out.size()));
+    put_u32(&out[226], uint32_t(crc));
+    return out;
+}

@@ -1,0 +1,66 @@
+// Shared set-up for the arrangement tests: a loaded sample tileset with its
+// arrangement, the sample's original tables to compare against, the
+// invariant check and the random edit step used by several tests.
+#pragma once
+
+#include "arrangement.h"
+#include "sample_tileset.h"
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <random>
+#include <string>
+#include <vector>
+
+// A sample written to a scratch folder, loaded with its info stream and
+// wrapped in a fresh arrangement.
+struct LoadedSample {
+    ScratchDir dir;
+    std::string path;
+    std::vector<uint8_t> file_bytes; // the file as written
+    std::vector<uint8_t> original;   // the unpacked info stream as written
+    TileInfoView original_view = {}; // bound to `original`
+    TilesetFile tileset = {};
+    Arrangement a = {};
+
+    // `tile_count` overrides the stored count when not zero.
+    explicit LoadedSample(bool large, uint32_t tile_count = 0);
+    ~LoadedSample();
+    LoadedSample(const LoadedSample&) = delete;
+    LoadedSample& operator=(const LoadedSample&) = delete;
+
+    TileRecord original_tile(uint32_t i) const { return tile_to_record(original_view, i, i); }
+    TileRecord at(uint32_t p) const { return tile_to_record(a.info, p, a.origin[p]); }
+    // The live info stream, fixed part only.
+    std::vector<uint8_t> live_info() const;
+};
+
+// The eight table entries only; origins are compared separately.
+bool same_entries(const TileRecord& x, const TileRecord& y);
+
+void select(Arrangement& a, uint32_t p);
+void select_range(Arrangement& a, uint32_t first, uint32_t last); // inclusive
+
+std::vector<uint32_t> held_origins(const Arrangement& a);
+
+// Every rule the editing state must keep, whatever the edits: counts, the
+// tile census, position 0, the tables past the tile count, and tiles
+// carrying their own table entries wherever they go.
+::testing::AssertionResult keeps_invariants(const LoadedSample& s);
+
+// One random edit of the kinds the editor performs. Every edit keeps the
+// invariants when the code is right.
+void random_edit(Arrangement& a, std::mt19937& rng);
+
+// Writes text (which may be empty or hold NUL bytes) as a whole file.
+bool write_text(const std::string& path, const std::string& text);
+
+// File-level helpers. Streams are read straight from the bytes so that a
+// check does not trust the storage code it is checking.
+std::vector<uint8_t> packed_stream(const std::vector<uint8_t>& file, int index);
+std::vector<uint8_t> unpacked_stream(const std::vector<uint8_t>& file, int index);
+// The same file with its info stream stored uncompressed, header fixed up:
+// a rewrite by the program always changes its bytes.
+std::vector<uint8_t> with_stored_info(const std::vector<uint8_t>& file);

@@ -1,0 +1,179 @@
+// Replaying a swap list onto a tileset file: which entries land where, and
+// what the command line shows for good and bad inputs.
+#include "arrangement_support.h"
+
+#include <algorithm>
+#include <functional>
+#include <map>
+#include <sys/stat.h>
+
+namespace {
+
+std::string batch_in_process(const std::string& tileset, const std::string& list) {
+    StdoutCapture capture;
+    capture.begin();
+    run_batch(tileset.c_str(), list.c_str());
+    return capture.end();
+}
+
+bool ends_with(const std::string& s, const std::string& tail) {
+    return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+struct BatchCase {
+    const char* name;
+    bool large;
+    std::string list;
+    std::map<uint32_t, uint32_t> tile_at; // position -> original tile; others unchanged
+};
+
+// Checks every table position of `info` against the sample's tables, with
+// the positions in `tile_at` holding another tile's entries.
+void expect_tables(const std::vector<uint8_t>& info, const SampleStreams& sample,
+                   const std::map<uint32_t, uint32_t>& tile_at) {
+    ASSERT_EQ(info.size(), sample.info.size());
+    EXPECT_TRUE(std::equal(info.begin(), info.begin() + TABLES_OFFSET, sample.info.begin()))
+        << "palette or tile count changed";
+    std::vector<uint8_t> now = info, was = sample.info;
+    TileInfoView now_view = bind_info_view(now.data(), sample.version);
+    TileInfoView was_view = bind_info_view(was.data(), sample.version);
+    for (uint32_t p = 0; p < capacity_for(sample.version); ++p) {
+        auto it = tile_at.find(p);
+        uint32_t tile = it == tile_at.end() ? p : it->second;
+        EXPECT_TRUE(same_entries(tile_to_record(now_view, p, 0), tile_to_record(was_view, tile, 0)))
+            << "position " << p << " should hold tile " << tile;
+    }
+}
+
+} // namespace
+
+TEST(Batch, WritesEachTargetFromTheTablesAsLoaded) {
+    const std::vector<BatchCase> cases = {
+        {"a swap", false, "5 7\n7 5\n", {{5, 7}, {7, 5}}},
+        {"tile 0 copied", false, "0 12", {{12, 0}}},
+        {"a rotation reads the old tables", false, "1 2\n2 3\n3 1\n", {{2, 1}, {3, 2}, {1, 3}}},
+        {"the last entry for a target wins", false, "5 9\n6 9\n", {{9, 6}}},
+        {"past the tile count", false, "5 700\n1000 6\n", {{700, 5}, {6, 1000}}},
+        {"masked to the small tables", false, "1029 12\n12 1030\n", {{12, 5}, {6, 12}}},
+        {"a saturated number", false, "99999999999 3", {{3, 1023}}},
+        {"CR LF and tabs", false, "8\t9\r\n9\t8\r\n", {{9, 8}, {8, 9}}},
+        {"an empty list", false, "", {}},
+        {"large tables", true, "4095 1\n4101 2\n1 4095\n", {{1, 4095}, {2, 5}, {4095, 1}}},
+    };
+    for (const BatchCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScratchDir dir;
+        SampleStreams sample = make_sample_streams(c.large);
+        // Info stored uncompressed: a rewrite is visible even when the
+        // tables come out the same.
+        std::vector<uint8_t> before = with_stored_info(assemble_tileset(sample));
+        std::string tileset = dir.file("t.til"), list = dir.file("swaps.txt");
+        ASSERT_TRUE(write_bytes(tileset, before));
+        ASSERT_TRUE(write_text(list, c.list));
+
+        EXPECT_EQ(batch_in_process(tileset, list), "");
+
+        std::vector<uint8_t> after = read_bytes(tileset);
+        EXPECT_NE(packed_stream(after, STREAM_INFO), packed_stream(before, STREAM_INFO))
+            << "file not rewritten";
+        expect_tables(unpacked_stream(after, STREAM_INFO), sample, c.tile_at);
+        for (int i = STREAM_IMAGE; i < STREAM_COUNT; ++i)
+            EXPECT_EQ(packed_stream(after, i), packed_stream(before, i)) << "stream " << i;
+    }
+}
+
+namespace {
+
+// The batch form as a user runs it: the tool with a tileset and a list.
+struct CommandLine {
+    ScratchDir dir;
+    std::string tileset = dir.file("t.til");
+    std::string list = dir.file("swaps.txt");
+    std::vector<uint8_t> sample = make_sample_tileset(false);
+
+    ProcessResult run() const { return run_process({KELBO_TOOL_PATH, tileset, list}); }
+};
+
+} // namespace
+
+TEST(BatchCommand, GoodListRewritesTheTilesetSilently) {
+    CommandLine cl;
+    ASSERT_TRUE(write_bytes(cl.tileset, cl.sample));
+    ASSERT_TRUE(write_text(cl.list, "5 7\n7 5\n"));
+    ProcessResult r = cl.run();
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "");
+
+    std::vector<uint8_t> after = read_bytes(cl.tileset);
+    expect_tables(unpacked_stream(after, STREAM_INFO), make_sample_streams(false),
+                  {{5, 7}, {7, 5}});
+    for (int i = STREAM_IMAGE; i < STREAM_COUNT; ++i)
+        EXPECT_EQ(packed_stream(after, i), packed_stream(cl.sample, i)) << "stream " << i;
+}
+
+struct FailureCase {
+    const char* name;
+    std::function<void(CommandLine&)> setup;
+    std::string out;    // the whole output, or
+    std::string suffix; // its end, after the load's own messages
+};
+
+TEST(BatchCommand, BadInputsLeaveTheTilesetAsItWas) {
+    const std::vector<FailureCase> cases = {
+        {"missing list", [](CommandLine& cl) { write_bytes(cl.tileset, cl.sample); },
+         "Failed to load swapfile!\n", ""},
+        {"list is a folder",
+         [](CommandLine& cl) {
+             write_bytes(cl.tileset, cl.sample);
+             mkdir(cl.list.c_str(), 0700);
+         },
+         "Failed to load swapfile!\n", ""},
+        {"sign in the list",
+         [](CommandLine& cl) {
+             write_bytes(cl.tileset, cl.sample);
+             write_text(cl.list, "5 7\n7 -5\n");
+         },
+         "Failed to load swapfile!\n", ""},
+        {"comma in the list",
+         [](CommandLine& cl) {
+             write_bytes(cl.tileset, cl.sample);
+             write_text(cl.list, "5,7\n");
+         },
+         "Failed to load swapfile!\n", ""},
+        {"list and tileset both missing", [](CommandLine&) {}, "Failed to load swapfile!\n", ""},
+        {"missing tileset", [](CommandLine& cl) { write_text(cl.list, "5 7\n"); }, "",
+         "Failed to load tileset!\n"},
+        {"truncated tileset",
+         [](CommandLine& cl) {
+             cl.sample.resize(cl.sample.size() / 2);
+             write_bytes(cl.tileset, cl.sample);
+             write_text(cl.list, "5 7\n");
+         },
+         "", "Failed to load tileset!\n"},
+        {"damaged info stream",
+         [](CommandLine& cl) {
+             for (size_t i = HEADER_SIZE + 2; i < HEADER_SIZE + 40; ++i) cl.sample[i] ^= 0x5A;
+             write_bytes(cl.tileset, cl.sample);
+             write_text(cl.list, "5 7\n");
+         },
+         "", "Failed to load tileset!\n"},
+    };
+    for (const FailureCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        CommandLine cl;
+        c.setup(cl);
+        bool had_tileset = file_exists(cl.tileset);
+        std::vector<uint8_t> before = read_bytes(cl.tileset);
+
+        ProcessResult r = cl.run();
+        EXPECT_EQ(r.status, 0);
+        if (c.suffix.empty()) {
+            EXPECT_EQ(r.out, c.out);
+        } else {
+            EXPECT_TRUE(ends_with(r.out, c.suffix)) << r.out;
+            EXPECT_GT(r.out.size(), c.suffix.size()) << "the load did not say why";
+        }
+        EXPECT_EQ(file_exists(cl.tileset), had_tileset);
+        EXPECT_TRUE(read_bytes(cl.tileset) == before) << "tileset changed";
+    }
+}

@@ -1,0 +1,274 @@
+// The editing commands: cut, paste, fill, sort and the holding-area pick.
+#include "arrangement_support.h"
+
+#include <map>
+
+namespace {
+
+std::vector<uint32_t> positions_selected(const Arrangement& a) {
+    std::vector<uint32_t> out;
+    for (uint32_t p = 0; p < a.tile_count; ++p)
+        if (a.selected[p]) out.push_back(p);
+    return out;
+}
+
+std::vector<uint32_t> range(uint32_t first, uint32_t last) {
+    std::vector<uint32_t> out;
+    for (uint32_t v = first; v <= last; ++v) out.push_back(v);
+    return out;
+}
+
+// Everything a command could touch, for "nothing happened" checks.
+struct Snapshot {
+    std::vector<uint8_t> info;
+    std::vector<uint32_t> origin;
+    std::vector<uint8_t> selected;
+    uint32_t selected_count;
+    std::vector<uint32_t> held;
+
+    explicit Snapshot(const LoadedSample& s)
+        : info(s.live_info()), origin(s.a.origin), selected(s.a.selected),
+          selected_count(s.a.selected_count), held(held_origins(s.a)) {}
+    bool operator==(const Snapshot& o) const {
+        return info == o.info && origin == o.origin && selected == o.selected &&
+               selected_count == o.selected_count && held == o.held;
+    }
+};
+
+} // namespace
+
+TEST(Cut, StopsWhenTheHoldingAreaIsFull) {
+    LoadedSample s(false);
+    Arrangement& a = s.a;
+    select_range(a, 1, 170);
+    cut_selection(a);
+
+    EXPECT_EQ(a.holding_count, HOLDING_CAPACITY);
+    EXPECT_EQ(held_origins(a), range(1, 160));
+    EXPECT_EQ(next_empty_after(a, 160), NO_POSITION);
+    EXPECT_EQ(positions_selected(a), range(161, 170));
+    EXPECT_EQ(a.selected_count, 10u);
+    for (uint32_t p = 161; p <= 170; ++p) EXPECT_EQ(a.origin[p], p);
+    EXPECT_TRUE(keeps_invariants(s));
+
+    Snapshot before(s);
+    cut_selection(a);
+    EXPECT_TRUE(Snapshot(s) == before) << "a cut with a full holding area changed something";
+}
+
+TEST(Cut, SkipsEmptySelectedPositionsWithoutCountingThem) {
+    LoadedSample s(false);
+    Arrangement& a = s.a;
+    select_range(a, 1, 150);
+    cut_selection(a);
+    select_range(a, 1, 5); // empty now
+    select_range(a, 200, 215);
+    cut_selection(a);
+
+    EXPECT_EQ(a.holding_count, HOLDING_CAPACITY);
+    std::vector<uint32_t> held = held_origins(a);
+    std::vector<uint32_t> tail(held.begin() + 150, held.end());
+    EXPECT_EQ(tail, range(200, 209));
+    std::vector<uint32_t> still = range(1, 5);
+    for (uint32_t p = 210; p <= 215; ++p) still.push_back(p);
+    EXPECT_EQ(positions_selected(a), still);
+    EXPECT_EQ(a.selected_count, 11u);
+    EXPECT_TRUE(keeps_invariants(s));
+}
+
+// Each case cuts some tiles into the holding area, selects positions and
+// pastes; then checks where tiles ended up and the holding order.
+struct PasteCase {
+    const char* name;
+    std::vector<uint32_t> cut;
+    std::vector<uint32_t> select;
+    bool from_end;
+    std::map<uint32_t, uint32_t> origin_at; // position -> tile
+    std::vector<uint32_t> held;
+};
+
+TEST(Paste, TakesRecordsFromTheChosenEndAndClosesHoles) {
+    const std::vector<PasteCase> cases = {
+        {"more held than selected, from the end",
+         {21, 22, 23, 24, 25},
+         {50, 60, 70},
+         true,
+         {{50, 23}, {60, 24}, {70, 25}},
+         {21, 22, 50, 60, 70}},
+        {"more held than selected, from the start",
+         {21, 22, 23, 24, 25},
+         {50, 60, 70},
+         false,
+         {{50, 21}, {60, 22}, {70, 23}},
+         {50, 60, 70, 24, 25}},
+        {"fewer held than selected",
+         {21, 22},
+         {30, 40, 50, 60},
+         true,
+         {{30, 21}, {40, 22}, {50, 50}, {60, 60}},
+         {30, 40}},
+        {"empty positions among the selected, from the start",
+         {10, 20, 30, 40, 50, 60},
+         {10, 15, 20, 25},
+         false,
+         {{10, 10}, {15, 20}, {20, 30}, {25, 40}},
+         {15, 25, 50, 60}},
+        {"empty positions among the selected, from the end",
+         {10, 20, 30, 40, 50, 60},
+         {10, 15, 20, 25},
+         true,
+         {{10, 30}, {15, 40}, {20, 50}, {25, 60}},
+         {10, 20, 15, 25}},
+        {"only empty positions selected",
+         {21, 22, 23, 24, 25},
+         {22, 24},
+         false,
+         {{21, 0}, {22, 21}, {23, 0}, {24, 22}, {25, 0}},
+         {23, 24, 25}},
+    };
+    for (const PasteCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        LoadedSample s(false);
+        Arrangement& a = s.a;
+        for (uint32_t p : c.cut) select(a, p);
+        cut_selection(a);
+        for (uint32_t p : c.select) select(a, p);
+        paste_selection(a, c.from_end);
+
+        for (const auto& [p, tile] : c.origin_at) EXPECT_EQ(a.origin[p], tile) << "position " << p;
+        EXPECT_EQ(held_origins(a), c.held);
+        // The selection is where the pasted tiles went; it stays.
+        EXPECT_EQ(positions_selected(a), c.select);
+        EXPECT_EQ(a.selected_count, c.select.size());
+        EXPECT_TRUE(keeps_invariants(s));
+    }
+}
+
+TEST(Fill, PutsRecordsIntoEmptyPositionsInHoldingOrder) {
+    LoadedSample s(false);
+    Arrangement& a = s.a;
+    for (uint32_t p : {5, 7, 9}) select(a, p);
+    cut_selection(a);                 // holds 5, 7, 9
+    exchange_with_holding(a, 200, 0); // holds 200, 7, 9; tile 5 at 200
+    swap_positions(a, 5, 100);        // empties: 7, 9, 100
+    select(a, 7);
+    select(a, 50);
+    fill_empty_positions(a);
+
+    EXPECT_EQ(a.origin[7], 200u);
+    EXPECT_EQ(a.origin[9], 7u);
+    EXPECT_EQ(a.origin[100], 9u);
+    EXPECT_EQ(a.holding_count, 0u);
+    EXPECT_EQ(positions_selected(a), (std::vector<uint32_t>{7, 50}));
+    EXPECT_EQ(a.selected_count, 2u);
+    EXPECT_TRUE(keeps_invariants(s));
+}
+
+TEST(Sort, OrdersSelectedTilesByOriginAndLeavesTheRest) {
+    LoadedSample s(false);
+    Arrangement& a = s.a;
+    swap_positions(a, 10, 20);
+    swap_positions(a, 20, 12); // 10: tile 20, 12: tile 10, 20: tile 12
+    swap_positions(a, 11, 30); // unselected, must stay put
+    for (uint32_t p : {10, 12, 20}) select(a, p);
+    sort_selection(a);
+
+    EXPECT_EQ(a.origin[10], 10u);
+    EXPECT_EQ(a.origin[12], 12u);
+    EXPECT_EQ(a.origin[20], 20u);
+    EXPECT_EQ(a.origin[11], 30u);
+    EXPECT_EQ(a.origin[30], 11u);
+    EXPECT_EQ(positions_selected(a), (std::vector<uint32_t>{10, 12, 20}));
+    EXPECT_TRUE(keeps_invariants(s));
+}
+
+namespace {
+
+// The plain insertion sort the command must agree with: each selected tile
+// walks down past selected tiles with a larger origin.
+void insertion_sort_selection(Arrangement& a) {
+    std::vector<uint32_t> sel = positions_selected(a);
+    for (size_t i = 1; i < sel.size(); ++i)
+        for (size_t j = i; j > 0 && a.origin[sel[j]] < a.origin[sel[j - 1]]; --j)
+            swap_positions(a, sel[j], sel[j - 1]);
+}
+
+struct Twin {
+    TilesetFile tileset = {};
+    Arrangement a = {};
+    explicit Twin(const std::string& path) {
+        EXPECT_TRUE(tileset_load(tileset, path.c_str(), STREAM_MASK_INFO));
+        arrangement_init(a, tileset);
+    }
+    ~Twin() {
+        arrangement_free(a);
+        tileset_release(tileset);
+    }
+    std::vector<uint8_t> info() const {
+        const uint8_t* p = tileset.streams[STREAM_INFO].unpacked;
+        return std::vector<uint8_t>(p, p + fixed_info_size(tileset.version));
+    }
+};
+
+void sort_matches_insertion_sort(bool large, int rounds, int edits_per_round) {
+    LoadedSample s(large);
+    Twin reference(s.path);
+    std::mt19937 rng(large ? 4242 : 77);
+    int with_empty_selected = 0;
+    for (int round = 0; round < rounds; ++round) {
+        for (int e = 0; e < edits_per_round; ++e) {
+            std::mt19937 same = rng;
+            random_edit(s.a, rng);
+            random_edit(reference.a, same);
+        }
+        // A few empty positions into the selection, the same on both.
+        uint32_t p = next_empty_after(s.a, uint32_t(rng() % s.a.tile_count));
+        for (int k = 0; k < 3 && p != NO_POSITION; ++k, p = next_empty_after(s.a, p)) {
+            select(s.a, p);
+            select(reference.a, p);
+        }
+        for (uint32_t p = 1; p < s.a.tile_count; ++p)
+            if (s.a.selected[p] && s.a.origin[p] == 0) {
+                ++with_empty_selected;
+                break;
+            }
+        sort_selection(s.a);
+        insertion_sort_selection(reference.a);
+        ASSERT_EQ(s.a.origin, reference.a.origin) << "round " << round;
+        ASSERT_TRUE(s.live_info() == reference.info()) << "tables differ, round " << round;
+        ASSERT_EQ(s.a.selected, reference.a.selected);
+        ASSERT_EQ(held_origins(s.a), held_origins(reference.a));
+    }
+    // The stale entries of empty positions only show if some were sorted.
+    EXPECT_GT(with_empty_selected, rounds / 4);
+}
+
+} // namespace
+
+TEST(Sort, MatchesAnInsertionSortOverTheSelection) {
+    sort_matches_insertion_sort(false, 300, 12);
+    sort_matches_insertion_sort(true, 25, 40);
+}
+
+TEST(Place, PutsThePickedRecordInTheLowestEmptyPositionAndKeepsTheRestInOrder) {
+    LoadedSample s(false);
+    Arrangement& a = s.a;
+    select_range(a, 11, 14);
+    cut_selection(a); // holds 11, 12, 13, 14
+
+    place_holding_record(a, 2);
+    EXPECT_EQ(a.origin[11], 13u);
+    EXPECT_TRUE(same_entries(s.at(11), s.original_tile(13)));
+    EXPECT_EQ(held_origins(a), (std::vector<uint32_t>{11, 12, 14}));
+    EXPECT_TRUE(keeps_invariants(s));
+
+    Snapshot before(s);
+    place_holding_record(a, 3);
+    place_holding_record(a, HOLDING_CAPACITY);
+    EXPECT_TRUE(Snapshot(s) == before) << "a pick past the held records changed something";
+
+    place_holding_record(a, 0);
+    EXPECT_EQ(a.origin[12], 11u);
+    EXPECT_EQ(held_origins(a), (std::vector<uint32_t>{12, 14}));
+    EXPECT_TRUE(keeps_invariants(s));
+}

@@ -1,0 +1,160 @@
+// The swap list: writing it from an arrangement, reading and parsing it.
+#include "arrangement_support.h"
+
+#include <numeric>
+#include <sys/stat.h>
+
+namespace {
+
+uint32_t entry(uint32_t from, uint32_t to) { return to << 16 | from; }
+
+std::string read_text(const std::string& path) {
+    std::vector<uint8_t> bytes = read_bytes(path);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+// Parses `text` (which may hold NUL bytes) into a fresh list.
+bool parse(const std::string& text, std::vector<uint32_t>& entries) {
+    SwapList list;
+    bool ok = parse_swap_list(reinterpret_cast<const uint8_t*>(text.data()), text.size(), list);
+    entries = list.entries;
+    return ok;
+}
+
+std::vector<uint32_t> identity(uint32_t n) {
+    std::vector<uint32_t> origin(n);
+    std::iota(origin.begin(), origin.end(), 0u);
+    return origin;
+}
+
+} // namespace
+
+TEST(WriteSwapList, NamesOnlyMovedPositionsAsFromTo) {
+    ScratchDir dir;
+    std::string path = dir.file("swaps.txt");
+    std::vector<uint32_t> origin = identity(300);
+    std::swap(origin[3], origin[4]);
+    ASSERT_TRUE(write_swap_list(path.c_str(), origin.data(), 300));
+    EXPECT_EQ(read_text(path), "4 3\n3 4\n");
+
+    origin = identity(4096);
+    origin[1] = 4095;
+    origin[4095] = 2;
+    origin[2] = 1;
+    ASSERT_TRUE(write_swap_list(path.c_str(), origin.data(), 4096));
+    EXPECT_EQ(read_text(path), "4095 1\n1 2\n2 4095\n");
+}
+
+TEST(WriteSwapList, ReplacesAnOlderLongerList) {
+    ScratchDir dir;
+    std::string path = dir.file("swaps.txt");
+    ASSERT_TRUE(write_text(path, std::string(500, '7')));
+    std::vector<uint32_t> origin = identity(300);
+    ASSERT_TRUE(write_swap_list(path.c_str(), origin.data(), 300));
+    EXPECT_EQ(read_text(path), "");
+}
+
+TEST(WriteSwapList, ReportsAFileThatCannotBeCreated) {
+    ScratchDir dir;
+    std::string path = dir.file("missing/swaps.txt");
+    std::vector<uint32_t> origin = identity(300);
+    std::swap(origin[3], origin[4]);
+    StdoutCapture capture;
+    capture.begin();
+    bool ok = write_swap_list(path.c_str(), origin.data(), 300);
+    std::string out = capture.end();
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(out, "Failed to write swap list: " + path + "\n");
+    EXPECT_FALSE(file_exists(path));
+}
+
+TEST(ParseSwapList, PairsNumbersAcrossAnySeparators) {
+    std::vector<uint32_t> e;
+    ASSERT_TRUE(parse("1 2\n3 4\n", e));
+    EXPECT_EQ(e, (std::vector<uint32_t>{entry(1, 2), entry(3, 4)}));
+
+    ASSERT_TRUE(parse("1\t2\r\n3 4", e)); // tabs, CR LF, no trailing separator
+    EXPECT_EQ(e, (std::vector<uint32_t>{entry(1, 2), entry(3, 4)}));
+
+    ASSERT_TRUE(parse("\r\n\t  10  \n\n 20\t30\r\n40 \t", e)); // pairs ignore line breaks
+    EXPECT_EQ(e, (std::vector<uint32_t>{entry(10, 20), entry(30, 40)}));
+
+    ASSERT_TRUE(parse("5 6\n7", e)); // a last unpaired number is dropped
+    EXPECT_EQ(e, (std::vector<uint32_t>{entry(5, 6)}));
+
+    ASSERT_TRUE(parse("0007 00012", e));
+    EXPECT_EQ(e, (std::vector<uint32_t>{entry(7, 12)}));
+}
+
+TEST(ParseSwapList, EmptyOrSingleNumberGivesNoEntries) {
+    std::vector<uint32_t> e = {99};
+    EXPECT_TRUE(parse("", e));
+    EXPECT_TRUE(e.empty());
+    EXPECT_TRUE(parse(" \r\n\t", e));
+    EXPECT_TRUE(e.empty());
+    EXPECT_TRUE(parse("12", e));
+    EXPECT_TRUE(e.empty());
+}
+
+TEST(ParseSwapList, KeepsTheLowTwelveBitsOfASaturatedValue) {
+    std::vector<uint32_t> e;
+    ASSERT_TRUE(parse("4096 4097\n4095 8191", e));
+    EXPECT_EQ(e, (std::vector<uint32_t>{entry(0, 1), entry(4095, 4095)}));
+
+    // Past 32 bits the value sticks at 4294967295 (low bits 0xFFF); a
+    // wrapping parse would give 0 for both of these.
+    ASSERT_TRUE(parse("4294967296 18446744073709551616", e));
+    EXPECT_EQ(e, (std::vector<uint32_t>{entry(0xFFF, 0xFFF)}));
+    ASSERT_TRUE(parse("99999999999999999999999999999999999999 4294967295", e));
+    EXPECT_EQ(e, (std::vector<uint32_t>{entry(0xFFF, 0xFFF)}));
+    ASSERT_TRUE(parse("4294967294 1", e));
+    EXPECT_EQ(e, (std::vector<uint32_t>{entry(0xFFE, 1)}));
+}
+
+TEST(ParseSwapList, RejectsAnyOtherByteAnywhere) {
+    const std::vector<std::string> bad = {
+        "-1 2\n",
+        "1 -2\n",
+        "+1 2\n",
+        "1,2\n",
+        "1 2\n3 4x",
+        "a 1 2",
+        "1 2\n3 4;",
+        "1.5 2\n",
+        "1 2\v3 4\n",
+        "1 2\f3 4\n",
+        "1 2\n\xb2 3",
+        "1 2\n\x7f",
+        std::string("1 2\0 3 4\n", 9),
+        std::string("\0", 1),
+        std::string("1 2\n3 4\n\0", 9),
+    };
+    for (const std::string& text : bad) {
+        std::vector<uint32_t> e;
+        EXPECT_FALSE(parse(text, e)) << "accepted \"" << text << "\"";
+    }
+}
+
+TEST(ReadSwapList, ReadsAFileAndRefusesWhatIsNotOne) {
+    ScratchDir dir;
+    std::string path = dir.file("swaps.txt");
+    SwapList list;
+
+    const std::string text = "5 7\r\n7\t5";
+    ASSERT_TRUE(write_text(path, text));
+    ASSERT_TRUE(read_swap_list(path.c_str(), list));
+    EXPECT_EQ(list.entries, (std::vector<uint32_t>{entry(5, 7), entry(7, 5)}));
+
+    // Text after a NUL byte is still the file's; the whole file is refused.
+    const std::string nul("1 2\n\0003 4\n", 9);
+    ASSERT_TRUE(write_text(path, nul));
+    EXPECT_FALSE(read_swap_list(path.c_str(), list));
+
+    ASSERT_TRUE(write_text(path, ""));
+    ASSERT_TRUE(read_swap_list(path.c_str(), list));
+    EXPECT_TRUE(list.entries.empty());
+
+    EXPECT_FALSE(read_swap_list(dir.file("absent.txt").c_str(), list));
+    ASSERT_EQ(mkdir(dir.file("folder").c_str(), 0700), 0);
+    EXPECT_FALSE(read_swap_list(dir.file("folder").c_str(), list));
+}
