@@ -1,0 +1,416 @@
+// The tileset view's mouse bindings, the command keys, the holding view and
+// scrolling, driven through editor_handle_event as the loop would.
+#include "editor_support.h"
+
+namespace {
+
+using V = std::vector<uint32_t>;
+
+class EditorInputTest : public EditorTest {
+  protected:
+    void SetUp() override {
+        EditorTest::SetUp();
+        ASSERT_NO_FATAL_FAILURE(open_streams());
+    }
+    void select_positions(const V& positions) {
+        for (size_t i = 0; i < positions.size(); ++i)
+            click_position(positions[i], i == 0 ? KMOD_NONE : KMOD_LCTRL);
+        ASSERT_EQ(positions, selected());
+    }
+};
+
+// --- left button ------------------------------------------------------------------
+
+TEST_F(EditorInputTest, PlainClickReplacesSelectionCtrlClickToggles) {
+    select_positions({3, 7});
+    click_position(14);
+    EXPECT_EQ(V({14}), selected());
+
+    select_positions({3, 7});
+    click_position(14, KMOD_LCTRL);
+    EXPECT_EQ(V({3, 7, 14}), selected());
+    click_position(14, KMOD_RCTRL);
+    EXPECT_EQ(V({3, 7}), selected());
+    EXPECT_FALSE(state().painting);
+}
+
+TEST_F(EditorInputTest, DragPaintsWithTheStateThePressChose) {
+    // A plain press selects, and the drag selects every position entered.
+    select_positions({50});
+    press(SDL_BUTTON_LEFT, cx(21), cy(21));
+    EXPECT_TRUE(state().painting);
+    EXPECT_EQ(0, state().paint);
+    for (uint32_t p : {22, 23, 33, 22}) move_to_position(p);
+    release(SDL_BUTTON_LEFT, cx(22), cy(22));
+    EXPECT_EQ(V({21, 22, 23, 33}), selected());
+    EXPECT_FALSE(state().painting);
+    move_to_position(40);
+    EXPECT_EQ(V({21, 22, 23, 33}), selected());
+
+    // A Ctrl press on a selected position deselects, and so does the drag,
+    // leaving unselected positions alone whether Ctrl stays down or not.
+    select_positions({3, 4, 7, 12});
+    press(SDL_BUTTON_LEFT, cx(3), cy(3), KMOD_LCTRL);
+    EXPECT_EQ(1, state().paint);
+    EXPECT_EQ(V({4, 7, 12}), selected());
+    move_to_position(4, KMOD_LCTRL);
+    for (uint32_t p : {5, 6, 7}) move_to_position(p);
+    release(SDL_BUTTON_LEFT, cx(7), cy(7));
+    EXPECT_EQ(V({12}), selected());
+}
+
+TEST_F(EditorInputTest, DragNeverTouchesPositionZero) {
+    press(SDL_BUTTON_LEFT, cx(2), cy(2));
+    move_to_position(1);
+    move_to_position(0);
+    move_to_position(10);
+    release(SDL_BUTTON_LEFT, cx(10), cy(10));
+    EXPECT_EQ(V({1, 2, 10}), selected());
+}
+
+TEST_F(EditorInputTest, ShiftSelectsWholeRows) {
+    select_positions({5});
+    press(SDL_BUTTON_LEFT, cx(23), cy(23), KMOD_LSHIFT);
+    V rows;
+    for (uint32_t p = 20; p < 30; ++p) rows.push_back(p);
+    EXPECT_EQ(rows, selected());
+
+    move_to_position(37, KMOD_LSHIFT);
+    for (uint32_t p = 30; p < 40; ++p) rows.push_back(p);
+    EXPECT_EQ(rows, selected());
+    // Within the row just painted nothing more happens.
+    for (uint32_t p : {31, 39, 30}) move_to_position(p, KMOD_RSHIFT);
+    EXPECT_EQ(rows, selected());
+    release(SDL_BUTTON_LEFT, cx(30), cy(30));
+
+    // Ctrl+Shift on a selected position clears its row again.
+    click_position(25, KMOD_LCTRL | KMOD_LSHIFT);
+    EXPECT_EQ(V(rows.begin() + 10, rows.end()), selected());
+
+    // The first row never includes position 0.
+    click_position(5, KMOD_LSHIFT);
+    EXPECT_EQ(V({1, 2, 3, 4, 5, 6, 7, 8, 9}), selected());
+}
+
+TEST_F(EditorInputTest, PressOnPositionZeroClearsAndStartsNoDrag) {
+    select_positions({3, 7});
+    press(SDL_BUTTON_LEFT, cx(0), cy(0));
+    EXPECT_EQ(V(), selected());
+    EXPECT_FALSE(state().painting);
+    move_to_position(5);
+    move_to_position(6);
+    release(SDL_BUTTON_LEFT, cx(6), cy(6));
+    EXPECT_EQ(V(), selected());
+    EXPECT_EQ(0u, arr().origin[0]);
+}
+
+// --- right button -----------------------------------------------------------------
+
+TEST_F(EditorInputTest, RightClickSwapsWithTheOneSelectedTile) {
+    select_positions({5});
+    press(SDL_BUTTON_RIGHT, cx(9), cy(9));
+    EXPECT_FALSE(state().carrying); // a swap starts no carry
+    release(SDL_BUTTON_RIGHT, cx(9), cy(9));
+    EXPECT_EQ(V({0, 1, 2, 3, 4, 9, 6, 7, 8, 5}), origins(0, 9));
+    EXPECT_EQ(9 * IMAGE_BYTES, arr().info.image_offset[5]);
+    EXPECT_EQ(5 * IMAGE_BYTES, arr().info.image_offset[9]);
+    EXPECT_EQ(V({5}), selected()); // the selection stays where it was
+
+    // On the selected tile itself: no change, but a carry begins.
+    press(SDL_BUTTON_RIGHT, cx(5), cy(5));
+    EXPECT_TRUE(state().carrying);
+    release(SDL_BUTTON_RIGHT, cx(5), cy(5));
+    EXPECT_FALSE(state().carrying);
+    EXPECT_EQ(9u, arr().origin[5]);
+
+    // With two selected, or none, nothing moves.
+    select_positions({5, 6});
+    right_click(cx(20), cy(20));
+    click_position(0);
+    right_click(cx(21), cy(21));
+    EXPECT_EQ(V({0, 1, 2, 3, 4, 9, 6, 7, 8, 5}), origins(0, 9));
+    EXPECT_EQ(V({20, 21}), origins(20, 21));
+
+    // Position 0 takes part in neither a swap nor a carry.
+    select_positions({5});
+    right_click(cx(0), cy(0));
+    press(SDL_BUTTON_RIGHT, cx(0), cy(0), KMOD_LCTRL);
+    move_to_position(1, KMOD_LCTRL);
+    release(SDL_BUTTON_RIGHT, cx(1), cy(1), KMOD_LCTRL);
+    EXPECT_EQ(V({0, 1, 2, 3, 4, 9}), origins(0, 5));
+    EXPECT_EQ(V({5}), selected());
+}
+
+TEST_F(EditorInputTest, CtrlRightDragCarriesOneTileCellByCell) {
+    select_positions({3});
+    press(SDL_BUTTON_RIGHT, cx(12), cy(12), KMOD_LCTRL);
+    EXPECT_EQ(V({12}), selected());
+    for (uint32_t p : {13, 14, 15}) move_to_position(p, KMOD_LCTRL);
+    EXPECT_EQ(V({13, 14, 15, 12}), origins(12, 15));
+    EXPECT_EQ(V({15}), selected());
+    release(SDL_BUTTON_RIGHT, cx(15), cy(15), KMOD_LCTRL);
+
+    // Released: further Ctrl motion carries nothing.
+    move_to_position(16, KMOD_LCTRL);
+    EXPECT_EQ(V({13, 14, 15, 12, 16}), origins(12, 16));
+}
+
+TEST_F(EditorInputTest, CarryJumpSwapsOnlyItsEnds) {
+    press(SDL_BUTTON_RIGHT, cx(12), cy(12), KMOD_LCTRL);
+    move_to_position(15, KMOD_LCTRL);
+    release(SDL_BUTTON_RIGHT, cx(15), cy(15), KMOD_LCTRL);
+    EXPECT_EQ(V({15, 13, 14, 12}), origins(12, 15));
+}
+
+TEST_F(EditorInputTest, CarryPausesWhileCtrlIsUp) {
+    press(SDL_BUTTON_RIGHT, cx(12), cy(12), KMOD_LCTRL);
+    move_to_position(13, KMOD_LCTRL);
+    move_to_position(14);
+    move_to_position(15);
+    EXPECT_EQ(V({13, 12, 14, 15, 16}), origins(12, 16));
+    move_to_position(16, KMOD_RCTRL);
+    release(SDL_BUTTON_RIGHT, cx(16), cy(16));
+    EXPECT_EQ(V({13, 16, 14, 15, 12}), origins(12, 16));
+    EXPECT_EQ(V({16}), selected());
+}
+
+TEST_F(EditorInputTest, ReleaseInHoldingViewLeavesTheDragGoing) {
+    press(SDL_BUTTON_LEFT, cx(14), cy(14));
+    key(SDLK_TAB);
+    move_to_position(15); // motion in the holding view paints nothing
+    release(SDL_BUTTON_LEFT, cx(15), cy(15));
+    key(SDLK_TAB);
+    EXPECT_TRUE(state().painting);
+    move_to_position(16);
+    EXPECT_EQ(V({14, 16}), selected());
+}
+
+// --- keys ---------------------------------------------------------------------------
+
+TEST_F(EditorInputTest, CommandLettersNeedCtrlAndIgnoreShift) {
+    select_positions({14});
+    for (SDLKey k : {SDLK_x, SDLK_v, SDLK_w, SDLK_f, SDLK_r, SDLK_s}) {
+        key(k);
+        key(k, KMOD_LSHIFT);
+    }
+    EXPECT_EQ(0u, arr().holding_count);
+    EXPECT_EQ(14u, arr().origin[14]);
+    EXPECT_FALSE(file_exists(path + ".swaps"));
+
+    key(SDLK_x, KMOD_LCTRL | KMOD_LSHIFT);
+    EXPECT_EQ(V({14}), held_origins());
+    EXPECT_EQ(0u, arr().origin[14]);
+    EXPECT_EQ(V(), selected());
+
+    click_position(40);
+    key(SDLK_v, KMOD_RCTRL);
+    EXPECT_EQ(14u, arr().origin[40]);
+    EXPECT_EQ(V({40}), held_origins());
+    key(SDLK_f, KMOD_LCTRL | KMOD_RSHIFT);
+    EXPECT_EQ(40u, arr().origin[14]);
+    EXPECT_EQ(0u, arr().holding_count);
+}
+
+TEST_F(EditorInputTest, PasteFromEndTakesTheLastHeldTile) {
+    select_positions({4, 5, 6});
+    key(SDLK_x, KMOD_LCTRL);
+    ASSERT_EQ(V({4, 5, 6}), held_origins());
+    click_position(20);
+    key(SDLK_w, KMOD_LCTRL);
+    EXPECT_EQ(6u, arr().origin[20]);
+    click_position(21);
+    key(SDLK_v, KMOD_LCTRL);
+    EXPECT_EQ(4u, arr().origin[21]);
+    EXPECT_EQ(3u, arr().holding_count);
+}
+
+TEST_F(EditorInputTest, SortPutsTheSelectedTilesBackInOrder) {
+    press(SDL_BUTTON_RIGHT, cx(3), cy(3), KMOD_LCTRL);
+    for (uint32_t p : {4, 5, 6, 7}) move_to_position(p, KMOD_LCTRL);
+    release(SDL_BUTTON_RIGHT, cx(7), cy(7));
+    ASSERT_EQ(V({4, 5, 6, 7, 3}), origins(3, 7));
+    click_position(1, KMOD_LSHIFT);
+    key(SDLK_r, KMOD_LCTRL);
+    EXPECT_EQ(V({0, 1, 2, 3, 4, 5, 6, 7, 8, 9}), origins(0, 9));
+    EXPECT_EQ(3 * IMAGE_BYTES, arr().info.image_offset[3]);
+}
+
+TEST_F(EditorInputTest, ViewKeysWorkWithAnyModifiers) {
+    key(SDLK_TAB);
+    EXPECT_EQ(MODE_HOLDING, state().mode);
+    key(SDLK_TAB);
+    EXPECT_EQ(MODE_TILESET, state().mode);
+    key(SDLK_TAB, KMOD_LCTRL);
+    EXPECT_EQ(MODE_HOLDING, state().mode);
+    key(SDLK_TAB, KMOD_LSHIFT | KMOD_LALT);
+    EXPECT_EQ(MODE_TILESET, state().mode);
+
+    key(SDLK_2, KMOD_LCTRL);
+    EXPECT_EQ(MODE_HOLDING, state().mode);
+    key(SDLK_2);
+    EXPECT_EQ(MODE_HOLDING, state().mode);
+    key(SDLK_KP1);
+    EXPECT_EQ(MODE_HOLDING, state().mode);
+    key(SDLK_1, KMOD_RSHIFT);
+    EXPECT_EQ(MODE_TILESET, state().mode);
+    key(SDLK_1);
+    EXPECT_EQ(MODE_TILESET, state().mode);
+    EXPECT_TRUE(state().running);
+
+    key(SDLK_ESCAPE, KMOD_LCTRL);
+    EXPECT_FALSE(state().running);
+}
+
+TEST_F(EditorInputTest, QuitEventStopsTheEditor) {
+    EXPECT_TRUE(state().running);
+    quit_event();
+    EXPECT_FALSE(state().running);
+}
+
+TEST_F(EditorInputTest, HoldingViewPlacesAndFillsOnly) {
+    select_positions({5, 6, 7});
+    key(SDLK_x, KMOD_LCTRL);
+    click_position(9); // a selection the tileset view's commands would use
+    key(SDLK_TAB);
+
+    // Everything but a left click on a held tile, and Delete, is ignored.
+    press(SDL_BUTTON_RIGHT, 16, 16);
+    release(SDL_BUTTON_RIGHT, 16, 16);
+    click(3 * CELL_SIZE + 16, 16); // past the held tiles
+    click(16, CELL_SIZE + 16);
+    for (SDLKey k : {SDLK_f, SDLK_v, SDLK_x, SDLK_r, SDLK_s}) key(k, KMOD_LCTRL);
+    key(SDLK_PAGEDOWN);
+    press(SDL_BUTTON_WHEELDOWN, 16, 16);
+    release(SDL_BUTTON_WHEELDOWN, 16, 16);
+    EXPECT_EQ(0u, state().scroll);
+    EXPECT_EQ(V({5, 6, 7}), held_origins());
+    EXPECT_EQ(V({0, 0, 0}), origins(5, 7));
+    EXPECT_EQ(9u, arr().origin[9]);
+    EXPECT_EQ(MODE_HOLDING, state().mode);
+    EXPECT_FALSE(file_exists(path + ".swaps"));
+
+    // The middle one goes to the first empty position; the rest close up.
+    click(CELL_SIZE + 16, 16);
+    EXPECT_EQ(V({6, 0, 0}), origins(5, 7));
+    EXPECT_EQ(V({5, 7}), held_origins());
+
+    key(SDLK_DELETE);
+    EXPECT_EQ(V({6, 5, 7}), origins(5, 7));
+    EXPECT_EQ(0u, arr().holding_count);
+}
+
+// --- scrolling and the grid's extent ----------------------------------------------------
+
+class EditorScrollTest : public EditorTest {
+  protected:
+    void wheel(uint8_t button, int times) {
+        for (int i = 0; i < times; ++i) {
+            press(button, 100, 100);
+            release(button, 100, 100);
+        }
+    }
+};
+
+TEST_F(EditorScrollTest, ScrollLimitFollowsTheTileCount) {
+    struct Case {
+        uint32_t tiles, max_scroll;
+    };
+    for (Case c : {Case{100, 0}, Case{160, 0}, Case{165, 0}, Case{170, 1}, Case{300, 14}}) {
+        SCOPED_TRACE(c.tiles);
+        editor_close();
+        set_tile_count(c.tiles);
+        ASSERT_NO_FATAL_FAILURE(open_streams());
+        EXPECT_EQ(c.max_scroll, state().max_scroll);
+        wheel(SDL_BUTTON_WHEELDOWN, 20);
+        EXPECT_EQ(c.max_scroll, state().scroll);
+        wheel(SDL_BUTTON_WHEELUP, 1);
+        EXPECT_EQ(c.max_scroll ? c.max_scroll - 1 : 0, state().scroll);
+        wheel(SDL_BUTTON_WHEELUP, 20);
+        EXPECT_EQ(0u, state().scroll);
+        key(SDLK_PAGEDOWN);
+        EXPECT_EQ(c.max_scroll, state().scroll);
+        key(SDLK_PAGEUP);
+        EXPECT_EQ(0u, state().scroll);
+    }
+
+    // A stored count beyond what the tables hold counts only their capacity.
+    editor_close();
+    set_tile_count(5000);
+    ASSERT_NO_FATAL_FAILURE(open_streams());
+    EXPECT_EQ(1024u, arr().tile_count);
+    EXPECT_EQ(1024u / 10 - 16, state().max_scroll);
+    wheel(SDL_BUTTON_WHEELDOWN, 100);
+    EXPECT_EQ(state().max_scroll, state().scroll);
+    click(SCREEN_WIDTH - 1, SCREEN_HEIGHT - 1);
+    EXPECT_EQ(V({1019}), selected());
+}
+
+TEST_F(EditorScrollTest, TilesetWithoutTilesIgnoresEverything) {
+    set_tile_count(0);
+    ASSERT_NO_FATAL_FAILURE(open_streams());
+    EXPECT_EQ(0u, state().max_scroll);
+    click(16, 16);
+    click(48, 16, KMOD_LSHIFT);
+    press(SDL_BUTTON_RIGHT, 48, 16, KMOD_LCTRL);
+    move(80, 16, KMOD_LCTRL);
+    release(SDL_BUTTON_RIGHT, 80, 16);
+    for (SDLKey k : {SDLK_x, SDLK_v, SDLK_w, SDLK_f, SDLK_r}) key(k, KMOD_LCTRL);
+    key(SDLK_PAGEDOWN);
+    wheel(SDL_BUTTON_WHEELDOWN, 1);
+    EXPECT_EQ(0u, state().scroll);
+    EXPECT_EQ(0u, arr().selected_count);
+    EXPECT_EQ(0u, arr().holding_count);
+    EXPECT_EQ(BACKGROUND_COLOUR, pixel(28, 28));
+    key(SDLK_TAB);
+    click(16, 16);
+    key(SDLK_DELETE);
+    EXPECT_EQ(BACKGROUND_COLOUR, pixel(28, 28));
+    EXPECT_TRUE(state().running);
+}
+
+TEST_F(EditorScrollTest, ScrolledGridMapsThePointerToLowerRows) {
+    ASSERT_NO_FATAL_FAILURE(open_streams());
+    wheel(SDL_BUTTON_WHEELDOWN, 2);
+    ASSERT_EQ(2u, state().scroll);
+    click(16, 16);
+    EXPECT_EQ(V({20}), selected());
+    EXPECT_TRUE(same_cell(expected_tile(21), screen_cell(1, 0)));
+    EXPECT_TRUE(same_cell(as_selected(expected_tile(20)), screen_cell(0, 0)));
+
+    // Rows scrolled past are out of reach; the carry works in grid terms.
+    press(SDL_BUTTON_RIGHT, 16, 15 * CELL_SIZE + 16, KMOD_LCTRL);
+    move(48, 15 * CELL_SIZE + 16, KMOD_LCTRL);
+    release(SDL_BUTTON_RIGHT, 48, 15 * CELL_SIZE + 16);
+    EXPECT_EQ(V({171, 170}), origins(170, 171));
+}
+
+TEST_F(EditorScrollTest, PositionsPastTheLastTileAreIgnored) {
+    set_tile_count(95);
+    ASSERT_NO_FATAL_FAILURE(open_streams());
+    click_position(5);
+
+    for (uint32_t p : {95, 97}) {
+        click_position(p);
+        click_position(p, KMOD_LCTRL);
+        click_position(p, KMOD_LSHIFT);
+        EXPECT_EQ(V({5}), selected()) << p;
+        right_click(cx(p), cy(p));
+        press(SDL_BUTTON_RIGHT, cx(p), cy(p), KMOD_LCTRL);
+        EXPECT_FALSE(state().carrying) << p;
+        release(SDL_BUTTON_RIGHT, cx(p), cy(p), KMOD_LCTRL);
+        EXPECT_EQ(V({5}), selected()) << p;
+    }
+
+    // Neither a paint nor a carry reaches past the end.
+    press(SDL_BUTTON_LEFT, cx(94), cy(94));
+    for (uint32_t p : {95, 96, 97, 98, 99}) move_to_position(p);
+    release(SDL_BUTTON_LEFT, cx(99), cy(99));
+    EXPECT_EQ(V({94}), selected());
+    press(SDL_BUTTON_RIGHT, cx(93), cy(93), KMOD_LCTRL);
+    for (uint32_t p : {95, 96, 97, 98, 99}) move_to_position(p, KMOD_LCTRL);
+    release(SDL_BUTTON_RIGHT, cx(99), cy(99), KMOD_LCTRL);
+    EXPECT_EQ(V({93}), selected());
+    for (uint32_t p = 0; p < 95; ++p) ASSERT_EQ(p, arr().origin[p]);
+}
+
+} // namespace

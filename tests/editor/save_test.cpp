@@ -1,0 +1,134 @@
+// Opening and saving from the editor: what reaches the disk, and what the
+// user sees when the file cannot be read or written.
+#include "editor_support.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <sys/stat.h>
+
+namespace {
+
+std::string text_of(const std::string& file) {
+    std::vector<uint8_t> bytes = read_bytes(file);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+class EditorSaveTest : public EditorTest {
+  protected:
+    // Tile 14 and tile 40 trade places by cut, paste and fill.
+    void exchange_14_and_40() {
+        click_position(14);
+        key(SDLK_x, KMOD_LCTRL);
+        ASSERT_EQ(0u, arr().origin[14]);
+        ASSERT_EQ(1u, arr().holding_count);
+        click_position(40);
+        key(SDLK_v, KMOD_LCTRL);
+        ASSERT_EQ(14u, arr().origin[40]);
+        ASSERT_EQ(40u, arr().holding.records[0].origin);
+        key(SDLK_f, KMOD_LCTRL);
+        ASSERT_EQ(40u, arr().origin[14]);
+        ASSERT_EQ(0u, arr().holding_count);
+    }
+};
+
+TEST_F(EditorSaveTest, SaveWritesTheMovedTablesAndTheSwapList) {
+    ASSERT_NO_FATAL_FAILURE(open_streams());
+    const std::vector<uint8_t> before = read_bytes(path);
+    ASSERT_NO_FATAL_FAILURE(exchange_14_and_40());
+
+    StdoutCapture capture;
+    capture.begin();
+    key(SDLK_s, KMOD_LCTRL);
+    EXPECT_EQ("", capture.end());
+    EXPECT_TRUE(state().running);
+    EXPECT_EQ(MODE_TILESET, state().mode);
+
+    EXPECT_EQ("40 14\n14 40\n", text_of(path + ".swaps"));
+    std::vector<uint8_t> after = read_bytes(path);
+    EXPECT_NE(before, after);
+    EXPECT_EQ(after.size(), get_le32(after, 222)); // the header's file size
+    EXPECT_EQ(with_tiles_exchanged(streams.info, 1024, 14, 40), info_stream_of(after));
+    EXPECT_EQ(40 * IMAGE_BYTES, get_le32(info_stream_of(after), image_offset_at(1024, 14)));
+    // Everything after the info stream is carried through unchanged.
+    size_t rest_before = HEADER_SIZE + get_le32(before, 230);
+    size_t rest_after = HEADER_SIZE + get_le32(after, 230);
+    EXPECT_TRUE(std::equal(before.begin() + long(rest_before), before.end(),
+                           after.begin() + long(rest_after), after.end()));
+
+    // The saved file opens again with the tiles where they were left.
+    editor_close();
+    ASSERT_TRUE(editor_open(path.c_str()));
+    move(SCREEN_WIDTH - 1, SCREEN_HEIGHT - 1); // the first frame comes with the first event
+    EXPECT_TRUE(same_cell(expected_tile(40), screen_cell(4, 1)));
+    EXPECT_TRUE(same_cell(expected_tile(14), screen_cell(0, 4)));
+}
+
+TEST_F(EditorSaveTest, SaveWithTilesHeldShowsThemInstead) {
+    ASSERT_NO_FATAL_FAILURE(open_streams());
+    const std::vector<uint8_t> before = read_bytes(path);
+    click_position(14);
+    key(SDLK_x, KMOD_LCTRL);
+    key(SDLK_s, KMOD_LCTRL);
+    EXPECT_EQ(MODE_HOLDING, state().mode);
+    EXPECT_EQ(before, read_bytes(path));
+    EXPECT_FALSE(file_exists(path + ".swaps"));
+    EXPECT_EQ(1u, arr().holding_count);
+
+    // Put back, the same keys save.
+    key(SDLK_DELETE);
+    key(SDLK_1);
+    key(SDLK_s, KMOD_LCTRL);
+    EXPECT_TRUE(file_exists(path + ".swaps"));
+    EXPECT_EQ("", text_of(path + ".swaps"));
+}
+
+TEST_F(EditorSaveTest, MissingTilesetFailsToOpen) {
+    const std::string missing = dir.file("absent.kts");
+    StdoutCapture capture;
+    capture.begin();
+    bool opened = editor_open(missing.c_str());
+    std::string out = capture.end();
+    EXPECT_FALSE(opened);
+    EXPECT_EQ("Failed to load file: " + missing + "\nFailed to load tileset!\n", out);
+    EXPECT_EQ(nullptr, state().screen);
+    editor_close();
+    editor_close();
+
+    capture.begin();
+    opened = editor_open(dir.path.c_str());
+    out = capture.end();
+    EXPECT_FALSE(opened);
+    EXPECT_EQ("Failed to load file: " + dir.path + "\nFailed to load tileset!\n", out);
+}
+
+TEST_F(EditorSaveTest, FailedWriteKeepsTheEditorAndItsEdits) {
+    const std::string folder = dir.file("set");
+    const std::string moved = dir.file("set-moved");
+    ASSERT_EQ(0, mkdir(folder.c_str(), 0755));
+    path = folder + "/tiles.kts";
+    ASSERT_NO_FATAL_FAILURE(open_streams());
+    const std::vector<uint8_t> before = read_bytes(path);
+    ASSERT_NO_FATAL_FAILURE(exchange_14_and_40());
+
+    // With its folder gone the file cannot be written back.
+    ASSERT_EQ(0, rename(folder.c_str(), moved.c_str()));
+    StdoutCapture capture;
+    capture.begin();
+    key(SDLK_s, KMOD_LCTRL);
+    EXPECT_EQ("Failed to save file: " + path + "\n", capture.end());
+    EXPECT_TRUE(state().running);
+    EXPECT_EQ(before, read_bytes(moved + "/tiles.kts"));
+    EXPECT_FALSE(file_exists(moved + "/tiles.kts.swaps"));
+    EXPECT_EQ(14u, arr().origin[40]);
+    EXPECT_EQ(40u, arr().origin[14]);
+
+    // Once the folder is back, saving again works.
+    ASSERT_EQ(0, rename(moved.c_str(), folder.c_str()));
+    capture.begin();
+    key(SDLK_s, KMOD_LCTRL);
+    EXPECT_EQ("", capture.end());
+    EXPECT_EQ("40 14\n14 40\n", text_of(path + ".swaps"));
+    EXPECT_EQ(with_tiles_exchanged(streams.info, 1024, 14, 40), info_stream_of(read_bytes(path)));
+}
+
+} // namespace

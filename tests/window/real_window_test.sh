@@ -1,0 +1,172 @@
+#!/usr/bin/env bash
+# The editor in a real X window: a virtual X server, input from xdotool,
+# then the saved tileset, the swap list and a screenshot are checked.
+#
+#   real_window_test.sh KELBO_TOOL KELBO_MKSAMPLE OUTPUT_FOLDER
+#
+# Leaves OUTPUT_FOLDER/editor.png, the window as it looked before Escape.
+set -euo pipefail
+
+if [[ $# -ne 3 ]]; then
+    echo "usage: $0 KELBO_TOOL KELBO_MKSAMPLE OUTPUT_FOLDER" >&2
+    exit 2
+fi
+tool=$1
+mksample=$2
+out=$3
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+# A sanitizer build would otherwise fail at exit on what X11 and SDL keep.
+export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$here/../lsan.supp}
+
+fail() {
+    echo "real_window: $*" >&2
+    exit 1
+}
+
+for program in Xvfb xdotool xwd python3; do
+    command -v "$program" >/dev/null || fail "$program is not installed"
+done
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/kelbo-window-XXXXXX")
+xvfb_pid=
+tool_pid=
+cleanup() {
+    [[ -n $tool_pid ]] && kill "$tool_pid" 2>/dev/null || true
+    [[ -n $xvfb_pid ]] && kill "$xvfb_pid" 2>/dev/null || true
+    wait 2>/dev/null || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+mkdir -p "$out"
+rm -f "$out/editor.png"
+tiles=$work/tiles.kts
+"$mksample" "$tiles" || fail "kelbo-mksample failed"
+cp "$tiles" "$work/original.kts"
+
+# The server picks a free display itself, so parallel runs cannot collide.
+# Without -noreset it would reset, and move the pointer, when a client left.
+Xvfb -displayfd 3 -screen 0 800x700x24 -noreset -nolisten tcp \
+    3>"$work/display" >"$work/xvfb.log" 2>&1 &
+xvfb_pid=$!
+for _ in $(seq 100); do
+    [[ -s $work/display ]] && break
+    kill -0 "$xvfb_pid" 2>/dev/null || fail "Xvfb did not start: $(cat "$work/xvfb.log")"
+    sleep 0.1
+done
+[[ -s $work/display ]] || fail "Xvfb named no display within 10 s"
+export DISPLAY=:$(head -n1 "$work/display")
+
+"$tool" "$tiles" >"$work/stdout" 2>"$work/stderr" &
+tool_pid=$!
+win=$(timeout 15 xdotool search --sync --name '^Kelbo Tool$' | head -n1) || true
+[[ -n $win ]] || fail "no 'Kelbo Tool' window appeared within 15 s"
+
+# Keys reach the window only while the pointer is inside it. A pause after
+# each step lets the editor catch up, so that it reads the modifier state
+# that belongs to the key.
+pause() { sleep 0.15; }
+move_to() {
+    xdotool mousemove --window "$win" "$1" "$2"
+    pause
+}
+click_at() {
+    move_to "$1" "$2"
+    xdotool click 1
+    pause
+}
+ctrl_key() {
+    xdotool keydown Control_L
+    pause
+    xdotool key "$1"
+    pause
+    xdotool keyup Control_L
+    pause
+}
+
+move_to 300 500
+click_at $((4 * 32 + 16)) $((1 * 32 + 16)) # position 14
+ctrl_key x
+click_at 16 $((4 * 32 + 16)) # position 40
+ctrl_key v
+ctrl_key f
+ctrl_key s
+
+for _ in $(seq 50); do
+    [[ -s $tiles.swaps ]] && break
+    sleep 0.1
+done
+sleep 0.3
+xwd -id "$win" -silent >"$work/editor.xwd" || fail "xwd could not capture the window"
+python3 "$here/xwd.py" "$work/editor.xwd" "$out/editor.png" || fail "could not convert the screenshot"
+
+xdotool key Escape
+status=
+for _ in $(seq 100); do
+    if ! kill -0 "$tool_pid" 2>/dev/null; then
+        status=0
+        wait "$tool_pid" || status=$?
+        break
+    fi
+    sleep 0.1
+done
+[[ -n $status ]] || fail "kelbo-tool did not exit within 10 s of Escape"
+tool_pid=
+
+[[ $status -eq 0 ]] || fail "kelbo-tool exited with status $status: $(tail -n 20 "$work/stderr")"
+[[ ! -s $work/stdout ]] || fail "kelbo-tool printed: $(cat "$work/stdout")"
+[[ -f $tiles.swaps ]] || fail "no swap list was written"
+printf '40 14\n14 40\n' >"$work/expected.swaps"
+cmp -s "$tiles.swaps" "$work/expected.swaps" ||
+    fail "swap list is '$(cat "$tiles.swaps")', expected '40 14\n14 40\n'"
+cmp -s "$tiles" "$work/original.kts" && fail "the tileset file was not rewritten"
+
+# The tables and the screenshot, read without the program's own code.
+python3 - "$here" "$tiles" "$work/editor.xwd" <<'EOF' || fail "the saved file or the screenshot is wrong"
+import struct
+import sys
+import zlib
+
+sys.path.insert(0, sys.argv[1])
+import xwd
+
+data = open(sys.argv[2], "rb").read()
+packed_size = struct.unpack_from("<I", data, 230)[0]
+info = zlib.decompress(data[262 : 262 + packed_size])
+N = 1024  # the small sample's table capacity
+problems = []
+
+def image_offset(p):
+    return struct.unpack_from("<I", info, 1028 + 2 * N + 4 * p)[0]
+
+expected = {14: 40 * 1024, 40: 14 * 1024}
+for p in range(300):
+    want = expected.get(p, p * 1024)
+    if image_offset(p) != want:
+        problems.append("image_offset at %d is %d, expected %d" % (p, image_offset(p), want))
+
+def colour(c):
+    r, g, b = info[4 * c : 4 * c + 3]
+    return r << 16 | g << 8 | b
+
+width, height, rows = xwd.read_xwd(sys.argv[3])
+if (width, height) != (320, 512):
+    problems.append("window is %dx%d, expected 320x512" % (width, height))
+else:
+    def check(what, x, y, want):
+        got = rows[y][x] & 0xFFFFFF
+        if got != want:
+            problems.append("%s: pixel (%d, %d) is %06X, expected %06X" % (what, x, y, got, want))
+
+    check("position 0's transparent corner", 0, 0, 0x4F30A8)
+    check("position 0's ground", 28, 28, colour(16))
+    check("tile 40 now at position 14", 4 * 32 + 28, 32 + 28, colour(16 + 40))
+    check("position 41 unchanged", 32 + 28, 4 * 32 + 28, colour(16 + 41))
+    check("digits of the last row", 9 * 32 + 16, 15 * 32 + 11, 0xFFFFFF)
+
+for problem in problems:
+    print("real_window:", problem, file=sys.stderr)
+sys.exit(1 if problems else 0)
+EOF
+
+echo "real_window: passed; screenshot in $out/editor.png"
