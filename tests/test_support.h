@@ -1,5 +1,6 @@
 // Small helpers shared by the test programs: scratch folders, whole-file
-// reads and writes, standard-output capture and running the built tools.
+// reads and writes, standard-output capture, running the built tools and
+// reading a tileset file's bytes directly.
 #pragma once
 
 #include <cstdint>
@@ -18,6 +19,9 @@ struct ScratchDir {
 std::vector<uint8_t> read_bytes(const std::string& path);
 bool write_bytes(const std::string& path, const std::vector<uint8_t>& bytes);
 bool file_exists(const std::string& path);
+// Text may be empty or hold NUL bytes.
+bool write_text(const std::string& path, const std::string& text);
+std::string read_text(const std::string& path);
 
 // Collects everything written to standard output (fd 1) between begin and
 // end.
@@ -27,6 +31,14 @@ struct StdoutCapture {
     void begin();
     std::string end();
 };
+
+// Runs `body` with standard output captured and returns what it printed.
+template <typename F> std::string printed_by(F body) {
+    StdoutCapture capture;
+    capture.begin();
+    body();
+    return capture.end();
+}
 
 struct ProcessResult {
     int status = -1; // exit status, or -1 when it did not exit normally
@@ -38,3 +50,22 @@ struct ProcessResult {
 ProcessResult run_process(const std::vector<std::string>& argv);
 
 uint32_t read_u32_le(const std::vector<uint8_t>& bytes, size_t offset);
+void put_u32_le(std::vector<uint8_t>& bytes, size_t offset, uint32_t v);
+
+// A tileset file read straight from its bytes, so that a check does not
+// trust the storage code it is checking.
+constexpr size_t STREAM_TABLE = 230; // packed, unpacked size per stream
+
+uint32_t packed_size(const std::vector<uint8_t>& file, int index);
+uint32_t unpacked_size(const std::vector<uint8_t>& file, int index);
+size_t stream_offset(const std::vector<uint8_t>& file, int index);
+// Empty when the file is too short to hold the stream.
+std::vector<uint8_t> packed_stream(const std::vector<uint8_t>& file, int index);
+// Inflated without trusting the table's unpacked size; empty on any error.
+std::vector<uint8_t> unpacked_stream(const std::vector<uint8_t>& file, int index);
+uint32_t crc_of_streams(const std::vector<uint8_t>& file);
+
+// An info stream of capacity n with every table entry of positions p and q
+// exchanged.
+std::vector<uint8_t> with_tiles_exchanged(std::vector<uint8_t> info, uint32_t n, uint32_t p,
+                                          uint32_t q);

@@ -1,15 +1,10 @@
 #include "arrangement_support.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 #include <zlib.h>
 
 namespace {
-
-void put_u32(uint8_t* at, uint32_t v) {
-    for (int i = 0; i < 4; ++i) at[i] = uint8_t(v >> (8 * i));
-}
 
 uint32_t below(std::mt19937& rng, uint32_t n) {
     return std::uniform_int_distribution<uint32_t>(0, n - 1)(rng);
@@ -24,7 +19,7 @@ void flip(Arrangement& a, uint32_t p) {
 
 LoadedSample::LoadedSample(bool large, uint32_t tile_count) {
     SampleStreams streams = make_sample_streams(large);
-    if (tile_count != 0) put_u32(&streams.info[PALETTE_BYTES], tile_count);
+    if (tile_count != 0) put_u32_le(streams.info, PALETTE_BYTES, tile_count);
     original = streams.info;
     original_view = bind_info_view(original.data(), streams.version);
     file_bytes = assemble_tileset(streams);
@@ -166,42 +161,6 @@ void random_edit(Arrangement& a, std::mt19937& rng) {
     }
 }
 
-bool write_text(const std::string& path, const std::string& text) {
-    FILE* f = fopen(path.c_str(), "wb");
-    if (!f) return false;
-    bool ok = text.empty() || fwrite(text.data(), 1, text.size(), f) == text.size();
-    return fclose(f) == 0 && ok;
-}
-
-std::vector<uint8_t> packed_stream(const std::vector<uint8_t>& file, int index) {
-    if (file.size() < HEADER_SIZE) return {};
-    size_t at = HEADER_SIZE;
-    for (int i = 0; i < index; ++i) at += read_u32_le(file, 230 + 8 * i);
-    size_t size = read_u32_le(file, 230 + 8 * index);
-    if (at + size > file.size()) return {};
-    return std::vector<uint8_t>(file.begin() + long(at), file.begin() + long(at + size));
-}
-
-std::vector<uint8_t> unpacked_stream(const std::vector<uint8_t>& file, int index) {
-    std::vector<uint8_t> packed = packed_stream(file, index);
-    std::vector<uint8_t> out;
-    z_stream z = {};
-    if (packed.empty() || inflateInit(&z) != Z_OK) return out;
-    z.next_in = packed.data();
-    z.avail_in = uInt(packed.size());
-    uint8_t chunk[16384];
-    int status = Z_OK;
-    while (status == Z_OK) {
-        z.next_out = chunk;
-        z.avail_out = sizeof chunk;
-        status = inflate(&z, Z_NO_FLUSH);
-        out.insert(out.end(), chunk, chunk + (sizeof chunk - z.avail_out));
-    }
-    inflateEnd(&z);
-    if (status != Z_STREAM_END) out.clear();
-    return out;
-}
-
 std::vector<uint8_t> with_stored_info(const std::vector<uint8_t>& file) {
     std::vector<uint8_t> info = unpacked_stream(file, STREAM_INFO);
     uLongf length = compressBound(uLong(info.size()));
@@ -210,14 +169,12 @@ std::vector<uint8_t> with_stored_info(const std::vector<uint8_t>& file) {
     stored.resize(length);
 
     std::vector<uint8_t> out(file.begin(), file.begin() + HEADER_SIZE);
-    put_u32(&out[230], uint32_t(stored.size()));
-    uLong crc = crc32(0, Z_NULL, 0);
+    put_u32_le(out, STREAM_TABLE, uint32_t(stored.size()));
     for (int i = 0; i < STREAM_COUNT; ++i) {
         std::vector<uint8_t> packed = i == STREAM_INFO ? stored : packed_stream(file, i);
-        crc = crc32(crc, packed.data(), uInt(packed.size()));
         out.insert(out.end(), packed.begin(), packed.end());
     }
-    put_u32(&out[222], uint32_t(out.size()));
-    put_u32(&out[226], uint32_t(crc));
+    put_u32_le(out, 222, uint32_t(out.size()));
+    put_u32_le(out, 226, crc_of_streams(out));
     return out;
 }

@@ -54,13 +54,6 @@ std::vector<uint32_t> held_origins(const Arrangement& a);
 // invariants when the code is right.
 void random_edit(Arrangement& a, std::mt19937& rng);
 
-// Writes text (which may be empty or hold NUL bytes) as a whole file.
-bool write_text(const std::string& path, const std::string& text);
-
-// File-level helpers. Streams are read straight from the bytes so that a
-// check does not trust the storage code it is checking.
-std::vector<uint8_t> packed_stream(const std::vector<uint8_t>& file, int index);
-std::vector<uint8_t> unpacked_stream(const std::vector<uint8_t>& file, int index);
 // The same file with its info stream stored uncompressed, header fixed up:
 // a rewrite by the program always changes its bytes.
 std::vector<uint8_t> with_stored_info(const std::vector<uint8_t>& file);

@@ -10,10 +10,7 @@
 namespace {
 
 std::string batch_in_process(const std::string& tileset, const std::string& list) {
-    StdoutCapture capture;
-    capture.begin();
-    run_batch(tileset.c_str(), list.c_str());
-    return capture.end();
+    return printed_by([&] { run_batch(tileset.c_str(), list.c_str()); });
 }
 
 bool ends_with(const std::string& s, const std::string& tail) {

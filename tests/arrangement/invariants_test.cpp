@@ -60,10 +60,7 @@ TEST_P(SaveAndReplay, ProduceTheSameFile) {
         EXPECT_EQ(r.status, 0);
         EXPECT_EQ(r.out, "");
     } else {
-        StdoutCapture capture;
-        capture.begin();
-        run_batch(replayed.c_str(), list.c_str());
-        EXPECT_EQ(capture.end(), "");
+        EXPECT_EQ(printed_by([&] { run_batch(replayed.c_str(), list.c_str()); }), "");
     }
 
     const std::vector<uint8_t> a = read_bytes(saved), b = read_bytes(replayed);

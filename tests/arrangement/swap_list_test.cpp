@@ -8,11 +8,6 @@ namespace {
 
 uint32_t entry(uint32_t from, uint32_t to) { return to << 16 | from; }
 
-std::string read_text(const std::string& path) {
-    std::vector<uint8_t> bytes = read_bytes(path);
-    return std::string(bytes.begin(), bytes.end());
-}
-
 // Parses `text` (which may hold NUL bytes) into a fresh list.
 bool parse(const std::string& text, std::vector<uint32_t>& entries) {
     SwapList list;
@@ -59,10 +54,8 @@ TEST(WriteSwapList, ReportsAFileThatCannotBeCreated) {
     std::string path = dir.file("missing/swaps.txt");
     std::vector<uint32_t> origin = identity(300);
     std::swap(origin[3], origin[4]);
-    StdoutCapture capture;
-    capture.begin();
-    bool ok = write_swap_list(path.c_str(), origin.data(), 300);
-    std::string out = capture.end();
+    bool ok = true;
+    std::string out = printed_by([&] { ok = write_swap_list(path.c_str(), origin.data(), 300); });
     EXPECT_FALSE(ok);
     EXPECT_EQ(out, "Failed to write swap list: " + path + "\n");
     EXPECT_FALSE(file_exists(path));

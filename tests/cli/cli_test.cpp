@@ -1,10 +1,8 @@
 // The built program end to end: argument handling, the editor form's load
 // failure and the batch form replaying a swap list onto a file in place.
 #include "sample_tileset.h"
-#include "storage/file_bytes.h"
 #include "test_support.h"
 
-#include <algorithm>
 #include <gtest/gtest.h>
 
 namespace {
@@ -27,10 +25,7 @@ class CliTest : public ::testing::Test {
     std::string list = dir.file("swaps.txt");
 
     void SetUp() override { ASSERT_TRUE(write_bytes(tiles, sample)); }
-    void write_list(const std::string& text) {
-        ASSERT_TRUE(
-            file_bytes::write_file_bytes(list, std::vector<uint8_t>(text.begin(), text.end())));
-    }
+    void write_list(const std::string& text) { ASSERT_TRUE(write_text(list, text)); }
     void expect_output(const ProcessResult& r, const std::string& out) {
         EXPECT_EQ(0, r.status);
         EXPECT_EQ(out, r.out);
@@ -41,10 +36,9 @@ class CliTest : public ::testing::Test {
         std::vector<uint8_t> after = read_bytes(tiles);
         ASSERT_GT(after.size(), 262u);
         EXPECT_EQ(after.size(), read_u32_le(after, 222));
-        EXPECT_EQ(file_bytes::crc_of_streams(after), read_u32_le(after, 226));
-        for (int i = 1; i < 4; ++i)
-            EXPECT_EQ(file_bytes::packed_stream(sample, i), file_bytes::packed_stream(after, i));
-        EXPECT_EQ(info, file_bytes::unpack_stream(after, 0));
+        EXPECT_EQ(crc_of_streams(after), read_u32_le(after, 226));
+        for (int i = 1; i < 4; ++i) EXPECT_EQ(packed_stream(sample, i), packed_stream(after, i));
+        EXPECT_EQ(info, unpacked_stream(after, 0));
     }
 };
 
@@ -88,15 +82,7 @@ TEST_F(CliTest, BatchSwapsTheTablesOfBothPositions) {
     write_list("5 7\n7 5\n");
     expect_output(run_tool({tiles, list}), "");
 
-    std::vector<uint8_t> expected = streams.info;
-    const size_t n = 1024;
-    std::swap(expected[1028 + 5], expected[1028 + 7]);
-    std::swap(expected[1028 + n + 5], expected[1028 + n + 7]);
-    for (size_t table = 0; table < 6; ++table)
-        for (size_t k = 0; k < 4; ++k)
-            std::swap(expected[1028 + (2 + 4 * table) * n + 20 + k],
-                      expected[1028 + (2 + 4 * table) * n + 28 + k]);
-    expect_rewritten_with_info(expected);
+    expect_rewritten_with_info(with_tiles_exchanged(streams.info, 1024, 5, 7));
 }
 
 TEST_F(CliTest, BatchWithAnEmptyListStillRewritesTheFile) {

@@ -3,40 +3,6 @@
 #include <algorithm>
 #include <cstdlib>
 #include <sstream>
-#include <utility>
-#include <zlib.h>
-
-void put_le32(std::vector<uint8_t>& bytes, size_t offset, uint32_t v) {
-    for (int i = 0; i < 4; ++i) bytes[offset + i] = uint8_t(v >> (8 * i));
-}
-
-uint32_t get_le32(const std::vector<uint8_t>& bytes, size_t offset) {
-    return read_u32_le(bytes, offset);
-}
-
-std::vector<uint8_t> info_stream_of(const std::vector<uint8_t>& file) {
-    if (file.size() < HEADER_SIZE) return {};
-    uint32_t packed = get_le32(file, 230);
-    uint32_t unpacked = get_le32(file, 234);
-    if (HEADER_SIZE + uint64_t(packed) > file.size()) return {};
-    std::vector<uint8_t> out(unpacked);
-    uLongf length = unpacked;
-    if (uncompress(out.data(), &length, file.data() + HEADER_SIZE, packed) != Z_OK) return {};
-    out.resize(length);
-    return out;
-}
-
-std::vector<uint8_t> with_tiles_exchanged(std::vector<uint8_t> info, uint32_t n, uint32_t p,
-                                          uint32_t q) {
-    // attr_a and attr_b hold a byte per tile, the six tables after them a word.
-    size_t table = TABLES_OFFSET;
-    for (size_t width : {1, 1, 4, 4, 4, 4, 4, 4}) {
-        for (size_t b = 0; b < width; ++b)
-            std::swap(info[table + width * p + b], info[table + width * q + b]);
-        table += width * n;
-    }
-    return info;
-}
 
 void EditorTest::SetUp() {
     setenv("SDL_VIDEODRIVER", "dummy", 1);
@@ -55,10 +21,10 @@ void EditorTest::open_streams() {
     ASSERT_EQ(32, state().screen->format->BitsPerPixel);
 }
 
-void EditorTest::set_tile_count(uint32_t count) { put_le32(streams.info, PALETTE_BYTES, count); }
+void EditorTest::set_tile_count(uint32_t count) { put_u32_le(streams.info, PALETTE_BYTES, count); }
 
 void EditorTest::set_image_offset(uint32_t i, uint32_t offset) {
-    put_le32(streams.info, image_offset_at(capacity_of(streams), i), offset);
+    put_u32_le(streams.info, image_offset_at(capacity_of(streams), i), offset);
 }
 
 namespace {

@@ -17,15 +17,6 @@
 // Byte offsets into an unpacked info stream of capacity n.
 inline size_t image_offset_at(uint32_t n, uint32_t i) { return TABLES_OFFSET + 2 * n + 4 * i; }
 inline uint32_t capacity_of(const SampleStreams& s) { return s.version == 0x0201 ? 4096 : 1024; }
-void put_le32(std::vector<uint8_t>& bytes, size_t offset, uint32_t v);
-uint32_t get_le32(const std::vector<uint8_t>& bytes, size_t offset);
-
-// The info stream straight from the file bytes, so a check does not trust
-// the storage code it is checking.
-std::vector<uint8_t> info_stream_of(const std::vector<uint8_t>& file);
-// The sample's info stream with every table entry of two positions exchanged.
-std::vector<uint8_t> with_tiles_exchanged(std::vector<uint8_t> info, uint32_t n, uint32_t p,
-                                          uint32_t q);
 
 using Cell = std::array<uint32_t, CELL_SIZE * CELL_SIZE>;
 

@@ -17,7 +17,7 @@ class EditorRenderTest : public EditorTest {
         ASSERT_EQ(scroll, state().scroll);
     }
     uint32_t stored_offset(uint32_t p) const {
-        return get_le32(streams.info, image_offset_at(capacity_of(streams), p));
+        return read_u32_le(streams.info, image_offset_at(capacity_of(streams), p));
     }
     // Every visible cell against the image its stored offset names.
     void expect_grid_shows_stored_images() {

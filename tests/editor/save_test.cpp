@@ -8,11 +8,6 @@
 
 namespace {
 
-std::string text_of(const std::string& file) {
-    std::vector<uint8_t> bytes = read_bytes(file);
-    return std::string(bytes.begin(), bytes.end());
-}
-
 class EditorSaveTest : public EditorTest {
   protected:
     // Tile 14 and tile 40 trade places by cut, paste and fill.
@@ -36,22 +31,22 @@ TEST_F(EditorSaveTest, SaveWritesTheMovedTablesAndTheSwapList) {
     const std::vector<uint8_t> before = read_bytes(path);
     ASSERT_NO_FATAL_FAILURE(exchange_14_and_40());
 
-    StdoutCapture capture;
-    capture.begin();
-    key(SDLK_s, KMOD_LCTRL);
-    EXPECT_EQ("", capture.end());
+    EXPECT_EQ("", printed_by([&] { key(SDLK_s, KMOD_LCTRL); }));
     EXPECT_TRUE(state().running);
     EXPECT_EQ(MODE_TILESET, state().mode);
 
-    EXPECT_EQ("40 14\n14 40\n", text_of(path + ".swaps"));
+    EXPECT_EQ("40 14\n14 40\n", read_text(path + ".swaps"));
     std::vector<uint8_t> after = read_bytes(path);
     EXPECT_NE(before, after);
-    EXPECT_EQ(after.size(), get_le32(after, 222)); // the header's file size
-    EXPECT_EQ(with_tiles_exchanged(streams.info, 1024, 14, 40), info_stream_of(after));
-    EXPECT_EQ(40 * IMAGE_BYTES, get_le32(info_stream_of(after), image_offset_at(1024, 14)));
+    EXPECT_EQ(after.size(), read_u32_le(after, 222)); // the header's file size
+    EXPECT_EQ(streams.info.size(), unpacked_size(after, STREAM_INFO));
+    EXPECT_EQ(with_tiles_exchanged(streams.info, 1024, 14, 40),
+              unpacked_stream(after, STREAM_INFO));
+    EXPECT_EQ(40 * IMAGE_BYTES,
+              read_u32_le(unpacked_stream(after, STREAM_INFO), image_offset_at(1024, 14)));
     // Everything after the info stream is carried through unchanged.
-    size_t rest_before = HEADER_SIZE + get_le32(before, 230);
-    size_t rest_after = HEADER_SIZE + get_le32(after, 230);
+    size_t rest_before = HEADER_SIZE + read_u32_le(before, 230);
+    size_t rest_after = HEADER_SIZE + read_u32_le(after, 230);
     EXPECT_TRUE(std::equal(before.begin() + long(rest_before), before.end(),
                            after.begin() + long(rest_after), after.end()));
 
@@ -79,24 +74,20 @@ TEST_F(EditorSaveTest, SaveWithTilesHeldShowsThemInstead) {
     key(SDLK_1);
     key(SDLK_s, KMOD_LCTRL);
     EXPECT_TRUE(file_exists(path + ".swaps"));
-    EXPECT_EQ("", text_of(path + ".swaps"));
+    EXPECT_EQ("", read_text(path + ".swaps"));
 }
 
 TEST_F(EditorSaveTest, MissingTilesetFailsToOpen) {
     const std::string missing = dir.file("absent.kts");
-    StdoutCapture capture;
-    capture.begin();
-    bool opened = editor_open(missing.c_str());
-    std::string out = capture.end();
+    bool opened = true;
+    std::string out = printed_by([&] { opened = editor_open(missing.c_str()); });
     EXPECT_FALSE(opened);
     EXPECT_EQ("Failed to load file: " + missing + "\nFailed to load tileset!\n", out);
     EXPECT_EQ(nullptr, state().screen);
     editor_close();
     editor_close();
 
-    capture.begin();
-    opened = editor_open(dir.path.c_str());
-    out = capture.end();
+    out = printed_by([&] { opened = editor_open(dir.path.c_str()); });
     EXPECT_FALSE(opened);
     EXPECT_EQ("Failed to load file: " + dir.path + "\nFailed to load tileset!\n", out);
 }
@@ -112,10 +103,7 @@ TEST_F(EditorSaveTest, FailedWriteKeepsTheEditorAndItsEdits) {
 
     // With its folder gone the file cannot be written back.
     ASSERT_EQ(0, rename(folder.c_str(), moved.c_str()));
-    StdoutCapture capture;
-    capture.begin();
-    key(SDLK_s, KMOD_LCTRL);
-    EXPECT_EQ("Failed to save file: " + path + "\n", capture.end());
+    EXPECT_EQ("Failed to save file: " + path + "\n", printed_by([&] { key(SDLK_s, KMOD_LCTRL); }));
     EXPECT_TRUE(state().running);
     EXPECT_EQ(before, read_bytes(moved + "/tiles.kts"));
     EXPECT_FALSE(file_exists(moved + "/tiles.kts.swaps"));
@@ -124,11 +112,12 @@ TEST_F(EditorSaveTest, FailedWriteKeepsTheEditorAndItsEdits) {
 
     // Once the folder is back, saving again works.
     ASSERT_EQ(0, rename(moved.c_str(), folder.c_str()));
-    capture.begin();
-    key(SDLK_s, KMOD_LCTRL);
-    EXPECT_EQ("", capture.end());
-    EXPECT_EQ("40 14\n14 40\n", text_of(path + ".swaps"));
-    EXPECT_EQ(with_tiles_exchanged(streams.info, 1024, 14, 40), info_stream_of(read_bytes(path)));
+    EXPECT_EQ("", printed_by([&] { key(SDLK_s, KMOD_LCTRL); }));
+    EXPECT_EQ("40 14\n14 40\n", read_text(path + ".swaps"));
+    const std::vector<uint8_t> after = read_bytes(path);
+    EXPECT_EQ(streams.info.size(), unpacked_size(after, STREAM_INFO));
+    EXPECT_EQ(with_tiles_exchanged(streams.info, 1024, 14, 40),
+              unpacked_stream(after, STREAM_INFO));
 }
 
 } // namespace

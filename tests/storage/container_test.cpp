@@ -1,6 +1,5 @@
 // The raw container: reading refuses anything the stream table cannot back,
 // and writing never leaves a half-written or re-permissioned file behind.
-#include "file_bytes.h"
 #include "sample_tileset.h"
 #include "test_support.h"
 #include "tileset.h"
@@ -12,8 +11,6 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-using file_bytes::printed_by;
 
 namespace {
 
@@ -87,14 +84,13 @@ TEST_F(ContainerTest, MissingFileOrFolderIsRefused) {
 TEST_F(ContainerTest, TruncatedFileIsRefusedAtEveryLength) {
     std::vector<size_t> lengths = {0, 1, 179, 229, 261, 262, 263, sample.size() - 1};
     for (int i = 0; i < STREAM_COUNT; ++i) {
-        size_t end = file_bytes::stream_offset(sample, i + 1);
+        size_t end = stream_offset(sample, i + 1);
         lengths.push_back(end - 1);
-        lengths.push_back(file_bytes::stream_offset(sample, i) + 1);
+        lengths.push_back(stream_offset(sample, i) + 1);
     }
     for (size_t n = 300; n < sample.size(); n += 997) lengths.push_back(n);
     for (size_t n : lengths) {
-        ASSERT_TRUE(file_bytes::write_file_bytes(
-            path, std::vector<uint8_t>(sample.begin(), sample.begin() + n)));
+        ASSERT_TRUE(write_bytes(path, std::vector<uint8_t>(sample.begin(), sample.begin() + n)));
         expect_refused(path);
     }
 }
@@ -102,15 +98,15 @@ TEST_F(ContainerTest, TruncatedFileIsRefusedAtEveryLength) {
 TEST_F(ContainerTest, StreamTableLargerThanTheFileIsRefused) {
     for (int i = 0; i < STREAM_COUNT; ++i) {
         std::vector<uint8_t> bad = sample;
-        file_bytes::put_u32(bad, file_bytes::TABLE + 8 * i, 0xFFFFFFFF);
+        put_u32_le(bad, STREAM_TABLE + 8 * i, 0xFFFFFFFF);
         ASSERT_TRUE(write_bytes(path, bad));
         expect_refused(path);
     }
     // Two sizes whose 32-bit sum wraps round to exactly the real total.
     std::vector<uint8_t> wrapped = sample;
     for (int i : {0, 1}) {
-        uint32_t real = file_bytes::packed_size(sample, i);
-        file_bytes::put_u32(wrapped, file_bytes::TABLE + 8 * i, real + 0x80000000u);
+        uint32_t real = packed_size(sample, i);
+        put_u32_le(wrapped, STREAM_TABLE + 8 * i, real + 0x80000000u);
     }
     ASSERT_TRUE(write_bytes(path, wrapped));
     expect_refused(path);

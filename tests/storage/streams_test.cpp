@@ -1,14 +1,11 @@
 // Packing, unpacking, loading and saving: what a load tolerates, what it
 // refuses, and that a save rewrites only the info stream.
-#include "file_bytes.h"
 #include "sample_tileset.h"
 #include "test_support.h"
 #include "tileset.h"
 
 #include <algorithm>
 #include <gtest/gtest.h>
-
-using file_bytes::printed_by;
 
 namespace {
 
@@ -103,25 +100,25 @@ TEST_F(StreamsTest, SaveRepacksInfoAndKeepsTheOtherStreams) {
         std::vector<uint8_t> after = read_bytes(path);
         uint32_t fixed = large ? LARGE_INFO_SIZE : SMALL_INFO_SIZE;
         EXPECT_EQ(after.size(), read_u32_le(after, 222));
-        EXPECT_EQ(file_bytes::crc_of_streams(after), read_u32_le(after, 226));
-        EXPECT_EQ(fixed, file_bytes::unpacked_size(after, STREAM_INFO));
+        EXPECT_EQ(crc_of_streams(after), read_u32_le(after, 226));
+        EXPECT_EQ(fixed, unpacked_size(after, STREAM_INFO));
         EXPECT_TRUE(std::equal(before.begin(), before.begin() + 222, after.begin()));
         for (int i = 1; i < STREAM_COUNT; ++i) {
-            EXPECT_EQ(file_bytes::packed_stream(before, i), file_bytes::packed_stream(after, i));
-            EXPECT_EQ(file_bytes::unpacked_size(before, i), file_bytes::unpacked_size(after, i));
+            EXPECT_EQ(packed_stream(before, i), packed_stream(after, i));
+            EXPECT_EQ(unpacked_size(before, i), unpacked_size(after, i));
         }
 
         std::vector<uint8_t> expected = streams.info;
         expected[1028] = 0xEE;
-        file_bytes::put_u32(expected, 1028 + 22 * (last + 1) + 4 * last, 0x12345678);
-        EXPECT_EQ(expected, file_bytes::unpack_stream(after, STREAM_INFO)) << "large=" << large;
+        put_u32_le(expected, 1028 + 22 * (last + 1) + 4 * last, 0x12345678);
+        EXPECT_EQ(expected, unpacked_stream(after, STREAM_INFO)) << "large=" << large;
     }
 }
 
 TEST_F(StreamsTest, OverstatedSizeLoadsAndTheSaveWritesTheRealOne) {
     std::vector<uint8_t> file = assemble_tileset(streams);
     uint32_t real = uint32_t(streams.images.size());
-    file_bytes::put_u32(file, file_bytes::TABLE + 8 * STREAM_IMAGE + 4, real + 5000);
+    put_u32_le(file, STREAM_TABLE + 8 * STREAM_IMAGE + 4, real + 5000);
     ASSERT_TRUE(write_bytes(path, file));
 
     EXPECT_EQ("", load(STREAM_MASK_INFO | STREAM_MASK_IMAGE));
@@ -130,9 +127,8 @@ TEST_F(StreamsTest, OverstatedSizeLoadsAndTheSaveWritesTheRealOne) {
     ASSERT_TRUE(tileset_save(t, path.c_str()));
 
     std::vector<uint8_t> saved = read_bytes(path);
-    EXPECT_EQ(real, file_bytes::unpacked_size(saved, STREAM_IMAGE));
-    EXPECT_EQ(file_bytes::packed_stream(file, STREAM_IMAGE),
-              file_bytes::packed_stream(saved, STREAM_IMAGE));
+    EXPECT_EQ(real, unpacked_size(saved, STREAM_IMAGE));
+    EXPECT_EQ(packed_stream(file, STREAM_IMAGE), packed_stream(saved, STREAM_IMAGE));
 }
 
 class UnpackFailureTest : public StreamsTest, public ::testing::WithParamInterface<int> {};
@@ -140,8 +136,8 @@ class UnpackFailureTest : public StreamsTest, public ::testing::WithParamInterfa
 TEST_P(UnpackFailureTest, UnderstatedSizeFailsAndReleasesEverything) {
     const int index = GetParam();
     std::vector<uint8_t> file = assemble_tileset(streams);
-    size_t at = file_bytes::TABLE + 8 * index + 4;
-    file_bytes::put_u32(file, at, read_u32_le(file, at) - 1);
+    size_t at = STREAM_TABLE + 8 * index + 4;
+    put_u32_le(file, at, read_u32_le(file, at) - 1);
     ASSERT_TRUE(write_bytes(path, file));
 
     std::string out = load(15, false); // the earlier streams are unpacked by then
@@ -155,9 +151,8 @@ TEST_P(UnpackFailureTest, UnderstatedSizeFailsAndReleasesEverything) {
 TEST_P(UnpackFailureTest, GarbageStreamFailsTheSameWay) {
     const int index = GetParam();
     std::vector<uint8_t> file = assemble_tileset(streams);
-    size_t at = file_bytes::stream_offset(file, index);
-    for (size_t i = 0; i < file_bytes::packed_size(file, index); ++i)
-        file[at + i] = uint8_t(0xAB ^ i);
+    size_t at = stream_offset(file, index);
+    for (size_t i = 0; i < packed_size(file, index); ++i) file[at + i] = uint8_t(0xAB ^ i);
     ASSERT_TRUE(write_bytes(path, file));
 
     std::string out = load(1u << index, false);
@@ -172,13 +167,12 @@ INSTANTIATE_TEST_SUITE_P(EachStream, UnpackFailureTest, ::testing::Values(0, 1, 
 
 TEST_F(StreamsTest, UnmaskedBrokenStreamIsNotTouched) {
     std::vector<uint8_t> file = assemble_tileset(streams);
-    size_t at = file_bytes::stream_offset(file, STREAM_BLOCK);
+    size_t at = stream_offset(file, STREAM_BLOCK);
     file[at] = 0xFF;
     ASSERT_TRUE(write_bytes(path, file));
     EXPECT_EQ("", load(STREAM_MASK_INFO));
     ASSERT_TRUE(tileset_save(t, path.c_str()));
-    EXPECT_EQ(file_bytes::packed_stream(file, STREAM_BLOCK),
-              file_bytes::packed_stream(read_bytes(path), STREAM_BLOCK));
+    EXPECT_EQ(packed_stream(file, STREAM_BLOCK), packed_stream(read_bytes(path), STREAM_BLOCK));
 }
 
 // --- odd stream lengths warn but load ---------------------------------------------
@@ -248,8 +242,8 @@ TEST_F(StreamsTest, ShortInfoStreamIsPaddedForViewsAndSave) {
         std::copy(whole.begin(), whole.begin() + length, expected.begin());
         expected[SMALL_INFO_SIZE - 4] = 9;
         std::vector<uint8_t> saved = read_bytes(path);
-        EXPECT_EQ(SMALL_INFO_SIZE, file_bytes::unpacked_size(saved, STREAM_INFO));
-        EXPECT_EQ(expected, file_bytes::unpack_stream(saved, STREAM_INFO)) << length;
+        EXPECT_EQ(SMALL_INFO_SIZE, unpacked_size(saved, STREAM_INFO));
+        EXPECT_EQ(expected, unpacked_stream(saved, STREAM_INFO)) << length;
     }
 }
 
@@ -291,15 +285,7 @@ class TableMoveTest : public ::testing::Test {
     }
     // The same buffer with every table's entries `a` and `b` exchanged.
     std::vector<uint8_t> swapped(uint32_t a, uint32_t b) const {
-        std::vector<uint8_t> out = buffer;
-        const uint32_t n = SMALL_CAPACITY;
-        std::swap(out[1028 + a], out[1028 + b]);
-        std::swap(out[1028 + n + a], out[1028 + n + b]);
-        for (uint32_t table = 0; table < 6; ++table)
-            for (uint32_t k = 0; k < 4; ++k)
-                std::swap(out[1028 + (2 + 4 * table) * n + 4 * a + k],
-                          out[1028 + (2 + 4 * table) * n + 4 * b + k]);
-        return out;
+        return with_tiles_exchanged(buffer, SMALL_CAPACITY, a, b);
     }
 };
 
