@@ -1,0 +1,87 @@
+// sort_selection over nearly the whole large tileset in reverse order,
+// beside a plain stable sort of the same records.
+#include "bench_support.h"
+
+#include "arrangement.h"
+#include "tileset.h"
+
+#include <algorithm>
+#include <benchmark/benchmark.h>
+#include <cstring>
+
+namespace {
+
+// The large sample's positions 1..4095 reversed and all selected; the
+// reversed tables are kept to restore them before every sort.
+struct ReversedSelection {
+    TilesetFile tileset = {};
+    Arrangement a = {};
+    std::vector<uint8_t> info;
+    std::vector<uint32_t> origin;
+    bool ok = false;
+
+    ReversedSelection() {
+        if (!tileset_load(tileset, bench_files().large_path.c_str(), STREAM_MASK_INFO)) return;
+        arrangement_init(a, tileset);
+        const uint32_t n = a.tile_count;
+        for (uint32_t i = 1; i < n - i; ++i) swap_positions(a, i, n - i);
+        for (uint32_t i = 1; i < n; ++i) a.selected[i] = 1;
+        a.selected_count = n - 1;
+        const uint8_t* tables = tileset.streams[STREAM_INFO].unpacked;
+        info.assign(tables, tables + fixed_info_size(tileset.version));
+        origin = a.origin;
+        ok = n == 4096;
+    }
+    void restore() {
+        memcpy(tileset.streams[STREAM_INFO].unpacked, info.data(), info.size());
+        a.origin = origin;
+    }
+    ~ReversedSelection() {
+        arrangement_free(a);
+        tileset_release(tileset);
+    }
+};
+
+void sort_selection_reversed(benchmark::State& state) {
+    ReversedSelection r;
+    if (!r.ok) {
+        state.SkipWithError("setup failed");
+        return;
+    }
+    for (auto _ : state) {
+        state.PauseTiming();
+        r.restore();
+        state.ResumeTiming();
+        sort_selection(r.a);
+    }
+    if (!std::is_sorted(r.a.origin.begin(), r.a.origin.end())) state.SkipWithError("not sorted");
+}
+
+void stable_sort_floor(benchmark::State& state) {
+    ReversedSelection r;
+    if (!r.ok) {
+        state.SkipWithError("setup failed");
+        return;
+    }
+    std::vector<TileRecord> reversed;
+    for (uint32_t p = 1; p < r.a.tile_count; ++p)
+        reversed.push_back(tile_to_record(r.a.info, p, r.a.origin[p]));
+    std::vector<TileRecord> work;
+    for (auto _ : state) {
+        state.PauseTiming();
+        work = reversed;
+        state.ResumeTiming();
+        std::stable_sort(work.begin(), work.end(), [](const TileRecord& x, const TileRecord& y) {
+            return x.origin < y.origin;
+        });
+        benchmark::DoNotOptimize(work.data());
+    }
+}
+
+} // namespace
+
+BENCHMARK(sort_selection_reversed)
+    ->Name("sort/sort_selection_4095")
+    ->Unit(benchmark::kMicrosecond)
+    ->UseRealTime();
+BENCHMARK(stable_sort_floor)->Name("sort/floor")->Unit(benchmark::kMicrosecond)->UseRealTime();

@@ -1,0 +1,225 @@
+// Arbitrary bytes as a session in the editor (encoding in fuzz_support.h),
+// on the small or the large sample. After every event the arrangement must
+// still account for every tile exactly once, its counters must match what
+// they count, and every tile's table entries must have moved with it. After
+// a run that saved, the swap list written beside the file, replayed onto
+// the sample, must give the tables that were saved.
+#include "arrangement.h"
+#include "editor.h"
+#include "fuzz_support.h"
+#include "sample_tileset.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <unistd.h>
+
+namespace {
+
+__attribute__((no_sanitize("coverage"))) void check(bool ok) {
+    if (!ok) __builtin_trap();
+}
+
+const SDLKey KEYS[KEY_COUNT] = {SDLK_TAB, SDLK_ESCAPE, SDLK_1,      SDLK_2,        SDLK_KP1,
+                                SDLK_f,   SDLK_r,      SDLK_s,      SDLK_v,        SDLK_w,
+                                SDLK_x,   SDLK_DELETE, SDLK_PAGEUP, SDLK_PAGEDOWN, SDLK_a};
+const SDLMod MODIFIERS[4] = {KMOD_NONE, KMOD_LCTRL, KMOD_LSHIFT, SDLMod(KMOD_LCTRL | KMOD_LSHIFT)};
+
+struct Sample {
+    std::vector<uint8_t> file;
+    SampleStreams streams;
+    TileInfoView original; // the tables as made, to compare moved tiles with
+    explicit Sample(bool large)
+        : file(make_sample_tileset(large)), streams(make_sample_streams(large)) {
+        original = bind_info_view(streams.info.data(), streams.version);
+    }
+};
+
+const Sample& sample(bool large) {
+    static const Sample small(false);
+    static const Sample big(true);
+    return large ? big : small;
+}
+
+// Reads the tables directly: the production accessors are instrumented and
+// would cost more than the rest of the run.
+__attribute__((no_sanitize("coverage"))) bool same_tile(const TileInfoView& x, uint32_t p,
+                                                        const TileInfoView& y, uint32_t q) {
+    return x.attr_a[p] == y.attr_a[q] && x.attr_b[p] == y.attr_b[q] &&
+           x.image_offset[p] == y.image_offset[q] && x.word1[p] == y.word1[q] &&
+           x.word2[p] == y.word2[q] && x.word3[p] == y.word3[q] && x.word4[p] == y.word4[q] &&
+           x.word5[p] == y.word5[q];
+}
+
+__attribute__((no_sanitize("coverage"))) bool same_tile(const TileRecord& r, const TileInfoView& y,
+                                                        uint32_t q) {
+    return r.attr_a == y.attr_a[q] && r.attr_b == y.attr_b[q] &&
+           r.image_offset == y.image_offset[q] && r.word1 == y.word1[q] && r.word2 == y.word2[q] &&
+           r.word3 == y.word3[q] && r.word4 == y.word4[q] && r.word5 == y.word5[q];
+}
+
+// The checks are left out of the coverage map: their branches are not the
+// editor's, and they run after every event.
+__attribute__((no_sanitize("coverage"))) void check_state(const EditorState& s,
+                                                          const TileInfoView& original) {
+    const Arrangement& a = s.arrangement;
+    check(s.scroll <= s.max_scroll);
+    check(a.origin.size() == a.tile_count && a.selected.size() == a.tile_count);
+    check(a.holding_count <= HOLDING_CAPACITY);
+    check(a.tile_count == 0 || a.origin[0] == 0);
+
+    uint32_t empty = 0, selected = 0;
+    std::vector<uint8_t> seen(a.tile_count, 0);
+    for (uint32_t p = 0; p < a.tile_count; ++p) {
+        if (a.selected[p]) ++selected;
+        uint32_t o = a.origin[p];
+        if (p == 0) continue;
+        if (o == 0) {
+            ++empty;
+            continue;
+        }
+        check(o < a.tile_count && seen[o] == 0);
+        seen[o] = 1;
+        check(same_tile(a.info, p, original, o));
+    }
+    for (uint32_t k = 0; k < a.holding_count; ++k) {
+        const TileRecord& r = a.holding.records[k];
+        check(r.origin != 0 && r.origin < a.tile_count && seen[r.origin] == 0);
+        seen[r.origin] = 1;
+        check(same_tile(r, original, r.origin));
+    }
+    for (uint32_t t = 1; t < a.tile_count; ++t) check(seen[t] == 1);
+    check(empty == a.holding_count);
+    check(selected == a.selected_count);
+}
+
+// Fills in the event an opcode describes; false when the input ran out.
+bool next_event(const uint8_t*& at, const uint8_t* end, SDL_Event& event, bool& is_modifier) {
+    auto take = [&](uint8_t& b) {
+        if (at == end) return false;
+        b = *at++;
+        return true;
+    };
+    uint8_t op, a = 0, x = 0, y = 0;
+    if (!take(op)) return false;
+    event = SDL_Event{};
+    is_modifier = false;
+    switch (op % OP_COUNT) {
+    case OP_KEY_DOWN:
+    case OP_KEY_UP:
+        if (!take(a)) return false;
+        event.type = op % OP_COUNT == OP_KEY_DOWN ? SDL_KEYDOWN : SDL_KEYUP;
+        event.key.type = event.type;
+        event.key.state = event.type == SDL_KEYDOWN ? SDL_PRESSED : SDL_RELEASED;
+        event.key.keysym.sym = KEYS[a % KEY_COUNT];
+        event.key.keysym.mod = SDL_GetModState();
+        return true;
+    case OP_BUTTON_DOWN:
+    case OP_BUTTON_UP:
+        if (!take(a) || !take(x) || !take(y)) return false;
+        event.type = op % OP_COUNT == OP_BUTTON_DOWN ? SDL_MOUSEBUTTONDOWN : SDL_MOUSEBUTTONUP;
+        event.button.type = event.type;
+        event.button.button = uint8_t(a % 5 + 1);
+        event.button.state = event.type == SDL_MOUSEBUTTONDOWN ? SDL_PRESSED : SDL_RELEASED;
+        event.button.x = Uint16(coordinate_from_byte(x));
+        event.button.y = Uint16(coordinate_from_byte(y));
+        return true;
+    case OP_MOTION:
+        if (!take(x) || !take(y)) return false;
+        event.type = SDL_MOUSEMOTION;
+        event.motion.type = SDL_MOUSEMOTION;
+        event.motion.x = Uint16(coordinate_from_byte(x));
+        event.motion.y = Uint16(coordinate_from_byte(y));
+        return true;
+    default:
+        if (!take(a)) return false;
+        is_modifier = true;
+        SDL_SetModState(MODIFIERS[a % 4]);
+        return true;
+    }
+}
+
+// The last save's tables must be what its swap list makes of the sample.
+void check_saved_swap_list(const Sample& chosen, const std::string& path) {
+    static const std::string replay = scratch_file("replay.tileset");
+    check(write_whole_file(replay, chosen.file));
+    run_batch(replay.c_str(), (path + ".swaps").c_str());
+    TilesetFile saved = {}, replayed = {};
+    check(tileset_load(saved, path.c_str(), STREAM_MASK_INFO));
+    check(tileset_load(replayed, replay.c_str(), STREAM_MASK_INFO));
+    check(memcmp(saved.streams[STREAM_INFO].unpacked, replayed.streams[STREAM_INFO].unpacked,
+                 fixed_info_size(saved.version)) == 0);
+    tileset_release(saved);
+    tileset_release(replayed);
+}
+
+// Opening the editor per run costs far more than the events (the large
+// sample's images are unpacked anew), so it stays open while runs use the
+// same sample and is reset to the state a fresh open gives.
+bool g_open = false;
+bool g_open_large = false;
+
+void start_run(const Sample& chosen, bool large, const std::string& path) {
+    EditorState& s = editor_state();
+    if (g_open && (large != g_open_large || !s.tileset.streams[STREAM_INFO].unpacked)) {
+        editor_close();
+        g_open = false;
+    }
+    // Saves rewrite the file, so every run starts from the sample's bytes;
+    // a swap list left over would pass for this run's.
+    check(write_whole_file(path, chosen.file));
+    unlink((path + ".swaps").c_str());
+    if (!g_open) {
+        check(editor_open(path.c_str()));
+        g_open = true;
+        g_open_large = large;
+    } else {
+        const std::vector<uint8_t>& info = chosen.streams.info;
+        check(s.tileset.streams[STREAM_INFO].unpacked_size == info.size());
+        memcpy(s.tileset.streams[STREAM_INFO].unpacked, info.data(), info.size());
+        arrangement_init(s.arrangement, s.tileset);
+        s.arrangement.holding = HoldingArea{};
+        s.mode = MODE_TILESET;
+        s.scroll = 0;
+        s.painting = false;
+        s.carrying = false;
+        s.anchor = 0;
+        s.paint = 0;
+        s.running = true;
+    }
+    SDL_SetModState(KMOD_NONE);
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    setenv("SDL_VIDEODRIVER", "dummy", 1);
+    setenv("SDL_AUDIODRIVER", "dummy", 1);
+    sample(false);
+    sample(true);
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    static const std::string path = scratch_file("editor.tileset");
+    if (size == 0) return 0;
+    bool large = data[0] & 1;
+    const Sample& chosen = sample(large);
+    start_run(chosen, large, path);
+    EditorState& s = editor_state();
+    check_state(s, chosen.original);
+
+    const uint8_t* at = data + 1;
+    const uint8_t* end = data + size;
+    SDL_Event event;
+    bool is_modifier;
+    while (s.running && next_event(at, end, event, is_modifier)) {
+        if (is_modifier) continue;
+        editor_handle_event(event);
+        // A failed repack releases the tables and stops the editor; the
+        // sample always repacks, so that would be a fault of its own.
+        check(s.tileset.streams[STREAM_INFO].unpacked != nullptr);
+        check_state(s, chosen.original);
+    }
+    if (access((path + ".swaps").c_str(), F_OK) == 0) check_saved_swap_list(chosen, path);
+    return 0;
+}
