@@ -7,7 +7,7 @@ namespace {
 bool ctrl_held() { return (SDL_GetModState() & KMOD_CTRL) != 0; }
 bool shift_held() { return (SDL_GetModState() & KMOD_SHIFT) != 0; }
 
-// The tableset's tables are gone after a save whose packing failed.
+// The tileset's tables are gone after a save whose packing failed.
 bool tables_present(const EditorState& s) { return s.tileset.streams[STREAM_INFO].unpacked; }
 
 // The grid cell under a pointer, or false outside the 10 x 16 grid.
