@@ -131,6 +131,20 @@ TEST_F(StreamsTest, OverstatedSizeLoadsAndTheSaveWritesTheRealOne) {
     EXPECT_EQ(packed_stream(file, STREAM_IMAGE), packed_stream(saved, STREAM_IMAGE));
 }
 
+// A stream that inflates to nothing loads as an empty stream, whatever
+// size the table promised; the editor then simply has no images to draw.
+TEST_F(StreamsTest, StreamThatInflatesToNothingLoadsEmpty) {
+    streams.images.clear();
+    std::vector<uint8_t> file = assemble_tileset(streams);
+    put_u32_le(file, STREAM_TABLE + 8 * STREAM_IMAGE + 4, 4096);
+    ASSERT_TRUE(write_bytes(path, file));
+
+    EXPECT_EQ("", load(STREAM_MASK_INFO | STREAM_MASK_IMAGE));
+    EXPECT_EQ(0u, t.streams[STREAM_IMAGE].unpacked_size);
+    EXPECT_NE(nullptr, t.images);
+    EXPECT_EQ(0u, t.image_block_count);
+}
+
 class UnpackFailureTest : public StreamsTest, public ::testing::WithParamInterface<int> {};
 
 TEST_P(UnpackFailureTest, UnderstatedSizeFailsAndReleasesEverything) {
