@@ -1,13 +1,23 @@
-# Thin wrapper over CMake. `make run` and `make test` install what is
-# missing (Debian packages), build and go.
-#   make run [TILESET=path]   open the editor (on a bundled sample by default)
-#   make test [SANITIZE=1]    the whole suite (ASan + UBSan with SANITIZE=1)
-#   make bench                benchmarks, release build
+# Thin wrapper over CMake. Every target that builds first installs the
+# Debian packages it needs and are missing (scripts/install-deps.sh).
+#   make run [TILESET=path]      open the editor (on samples/sample.tileset by default)
+#   make sample                  write a fresh samples/sample.tileset, replacing the old
+#   make test [SANITIZE=1] [BUILD_TYPE=Release]
+#                                the whole suite (ASan + UBSan with SANITIZE=1)
+#   make bench                   benchmarks, release build
 #   make fuzz [FUZZ_SECONDS=60]  build the fuzz targets and run each briefly
+#   make install [PREFIX=/usr/local]
+#   make package                 a .deb in build/
+#
+# The installer is called from each recipe rather than through a pattern
+# rule: make never searches pattern rules for a phony target, so such a
+# prerequisite would silently do nothing.
 
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+DEPS := scripts/install-deps.sh
 SAMPLE := samples/sample.tileset
 TILESET ?= $(SAMPLE)
+PREFIX ?= /usr/local
 
 ifeq ($(SANITIZE),1)
 BUILD_DIR := build-asan
@@ -15,47 +25,60 @@ CMAKE_FLAGS := -DCMAKE_BUILD_TYPE=Debug -DKELBO_SANITIZE=ON
 export ASAN_OPTIONS := detect_leaks=1:abort_on_error=0:strict_string_checks=1
 export UBSAN_OPTIONS := print_stacktrace=1:halt_on_error=1
 export LSAN_OPTIONS := suppressions=$(CURDIR)/tests/lsan.supp:print_suppressions=0
+else ifneq ($(BUILD_TYPE),)
+BUILD_DIR := build-$(shell echo $(BUILD_TYPE) | tr A-Z a-z)-tests
+CMAKE_FLAGS := -DCMAKE_BUILD_TYPE=$(BUILD_TYPE)
 else
 BUILD_DIR := build
 CMAKE_FLAGS :=
 endif
 
-.PHONY: all build run test bench fuzz deps-build deps-test deps-bench deps-fuzz clean format
+.PHONY: all build run sample test bench fuzz install package clean format
 
 all: build
 
-deps-%:
-	@scripts/install-deps.sh $*
-
-build: deps-build
+build:
+	@$(DEPS) build
 	cmake -S . -B $(BUILD_DIR) $(CMAKE_FLAGS) -DKELBO_TESTS=OFF >/dev/null
 	cmake --build $(BUILD_DIR) -j $(JOBS)
 
-$(SAMPLE): build
-	@mkdir -p samples
-	@[ -f $(SAMPLE) ] || $(BUILD_DIR)/kelbo-mksample $(SAMPLE)
-
-run: build $(SAMPLE)
+run: build
+	@[ -f $(SAMPLE) ] || $(MAKE) --no-print-directory sample
 	$(BUILD_DIR)/kelbo-tool $(TILESET)
 
-test: deps-test
-	cmake -S . -B $(BUILD_DIR) $(CMAKE_FLAGS) -DKELBO_TESTS=ON >/dev/null
+sample: build
+	@mkdir -p samples
+	$(BUILD_DIR)/kelbo-mksample $(SAMPLE)
+	@rm -f $(SAMPLE).swaps
+
+test:
+	@$(DEPS) test
+	cmake -S . -B $(BUILD_DIR) $(CMAKE_FLAGS) -DKELBO_TESTS=ON -DKELBO_WERROR=ON >/dev/null
 	cmake --build $(BUILD_DIR) -j $(JOBS)
 	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
 
-bench: deps-bench
+bench:
+	@$(DEPS) bench
 	cmake -S . -B build-release -DCMAKE_BUILD_TYPE=Release -DKELBO_TESTS=OFF -DKELBO_BENCH=ON >/dev/null
 	cmake --build build-release -j $(JOBS)
 	build-release/bench/kelbo-bench
 
 FUZZ_SECONDS ?= 60
-fuzz: deps-fuzz
+fuzz:
+	@$(DEPS) fuzz
 	CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKELBO_TESTS=OFF -DKELBO_FUZZ=ON >/dev/null
 	cmake --build build-fuzz -j $(JOBS)
 	scripts/run-fuzz.sh build-fuzz $(FUZZ_SECONDS)
+
+install: build
+	cmake --install $(BUILD_DIR) --prefix $(PREFIX)
+
+package: build
+	@$(DEPS) package
+	cd $(BUILD_DIR) && cpack -G DEB
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
 
 clean:
-	rm -rf build build-asan build-release build-fuzz
+	rm -rf build build-asan build-release build-release-tests build-debug-tests build-fuzz

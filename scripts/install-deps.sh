@@ -1,16 +1,18 @@
 #!/usr/bin/env bash
 # Installs the Debian packages a make target needs, only those missing.
-# Usage: install-deps.sh build|test|bench|fuzz
+# Usage: install-deps.sh build|test|bench|fuzz|package
 set -euo pipefail
 
-build=(build-essential cmake pkg-config zlib1g-dev libsdl1.2-dev)
+build=(build-essential cmake pkg-config zlib1g-dev libsdl1.2-dev libacl1-dev libattr1-dev)
 case "${1:-build}" in
 build) want=("${build[@]}") ;;
-test) want=("${build[@]}" libgtest-dev xvfb xauth xdotool x11-apps clang libclang-rt-14-dev) ;;
+test) want=("${build[@]}" libgtest-dev xvfb xauth xdotool x11-apps python3 groff-base clang
+    libclang-rt-14-dev) ;;
 bench) want=("${build[@]}" libbenchmark-dev) ;;
 fuzz) want=("${build[@]}" clang libclang-rt-14-dev) ;;
+package) want=("${build[@]}" dpkg-dev) ;;
 *)
-    echo "usage: $0 build|test|bench|fuzz"
+    echo "usage: $0 build|test|bench|fuzz|package"
     exit 2
     ;;
 esac

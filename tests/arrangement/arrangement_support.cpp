@@ -170,8 +170,9 @@ std::vector<uint8_t> with_stored_info(const std::vector<uint8_t>& file) {
 
     std::vector<uint8_t> out(file.begin(), file.begin() + HEADER_SIZE);
     put_u32_le(out, STREAM_TABLE, uint32_t(stored.size()));
-    for (int i = 0; i < STREAM_COUNT; ++i) {
-        std::vector<uint8_t> packed = i == STREAM_INFO ? stored : packed_stream(file, i);
+    out.insert(out.end(), stored.begin(), stored.end());
+    for (int i = STREAM_INFO + 1; i < STREAM_COUNT; ++i) {
+        std::vector<uint8_t> packed = packed_stream(file, i);
         out.insert(out.end(), packed.begin(), packed.end());
     }
     put_u32_le(out, 222, uint32_t(out.size()));
