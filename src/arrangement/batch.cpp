@@ -1,6 +1,7 @@
 // The batch route: replay a swap list onto a tileset file in place.
 #include "arrangement.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -10,9 +11,20 @@ void run_batch(const char* tileset_path, const char* list_path) {
         printf("Failed to load swapfile!\n");
         return;
     }
+    // Held from the load to the end of the save, so that a replay running
+    // at the same time waits and then works on this one's result.
+    FileLock lock;
+    int error = 0;
+    if (!lock_file(tileset_path, lock, error) && error == EWOULDBLOCK) {
+        printf("Tileset file is locked by another program: %s\n", tileset_path);
+        printf("Failed to load tileset!\n");
+        return;
+    }
+    // Any other failure to lock (a missing or odd file) the load reports.
     TilesetFile tileset = {};
     if (!tileset_load(tileset, tileset_path, STREAM_MASK_INFO)) {
         printf("Failed to load tileset!\n");
+        unlock_file(lock);
         return;
     }
 
@@ -31,6 +43,7 @@ void run_batch(const char* tileset_path, const char* list_path) {
     source = std::vector<uint8_t>();
     list.entries = std::vector<uint32_t>();
 
-    tileset_save(tileset, tileset_path);
+    tileset_save(tileset, tileset_path, &lock);
     tileset_release(tileset);
+    unlock_file(lock);
 }

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 #include <sys/stat.h>
 
 namespace {
@@ -24,17 +25,17 @@ uint32_t parse_number(const uint8_t* text, size_t length, size_t& at) {
 } // namespace
 
 bool write_swap_list(const char* path, const uint32_t* origin, uint32_t tile_count) {
-    FILE* f = fopen(path, "w");
-    if (!f) {
-        printf("Failed to write swap list: %s\n", path);
-        return false;
+    std::string text;
+    char line[32];
+    for (uint32_t i = 0; i < tile_count; ++i) {
+        if (origin[i] == i) continue;
+        int n = snprintf(line, sizeof line, "%i %i\n", int(origin[i]), int(i));
+        text.append(line, size_t(n));
     }
-    bool ok = true;
-    for (uint32_t i = 0; i < tile_count; ++i)
-        if (origin[i] != i && fprintf(f, "%i %i\n", int(origin[i]), int(i)) < 0) ok = false;
-    if (fclose(f) != 0) ok = false;
-    if (!ok) printf("Failed to write swap list: %s\n", path);
-    return ok;
+    FilePiece piece = {reinterpret_cast<const uint8_t*>(text.data()), text.size()};
+    ReplaceResult result = replace_file(path, &piece, 1, LOCK_NONE, nullptr);
+    if (!result.ok) print_replace_failure("Failed to write swap list", path, result);
+    return result.ok;
 }
 
 bool parse_swap_list(const uint8_t* text, size_t length, SwapList& list) {

@@ -3,13 +3,10 @@
 #include "tileset.h"
 
 #include <cerrno>
-#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <string>
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
@@ -65,32 +62,6 @@ void free_packed(TilesetFile& t) {
     }
 }
 
-// Follows symbolic links so that the rename replaces the file they point
-// at, not the link itself.
-std::string resolve_target(const char* path) {
-    char resolved[PATH_MAX];
-    if (realpath(path, resolved)) return resolved;
-    return path;
-}
-
-std::string folder_of(const std::string& path) {
-    size_t slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
-    if (slash == 0) return "/";
-    return path.substr(0, slash);
-}
-
-bool write_all(int fd, const uint8_t* data, size_t length) {
-    while (length > 0) {
-        ssize_t n = write(fd, data, length);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        data += n;
-        length -= size_t(n);
-    }
-    return true;
-}
-
 } // namespace
 
 bool read_container(const char* path, TilesetFile& tileset) {
@@ -144,42 +115,19 @@ bool read_container(const char* path, TilesetFile& tileset) {
     return true;
 }
 
-bool write_container(const char* path, const TilesetFile& tileset) {
-    std::string target = resolve_target(path);
-    std::string temp = folder_of(target) + "/.kelbo-save-XXXXXX";
-
-    int fd = mkstemp(&temp[0]);
-    if (fd < 0) {
-        printf("Failed to save file: %s\n", path);
-        return false;
-    }
-
-    // Keep the original's permission bits; a new file gets the usual ones.
-    struct stat st;
-    mode_t mode;
-    if (stat(target.c_str(), &st) == 0) {
-        mode = st.st_mode & 07777;
-    } else {
-        mode_t mask = umask(0);
-        umask(mask);
-        mode = 0666 & ~mask;
-    }
-
+bool write_container(const char* path, const TilesetFile& tileset, const FileLock* held) {
     uint8_t header[HEADER_SIZE];
     encode_header(tileset, header);
-    bool ok = fchmod(fd, mode) == 0 && write_all(fd, header, HEADER_SIZE);
-    for (int i = 0; ok && i < STREAM_COUNT; ++i) {
+    FilePiece pieces[1 + STREAM_COUNT] = {{header, HEADER_SIZE}};
+    for (int i = 0; i < STREAM_COUNT; ++i) {
         const StreamSlot& s = tileset.streams[i];
-        if (s.packed_size > 0 && !s.packed) ok = false;
-        if (ok) ok = write_all(fd, s.packed, s.packed_size);
+        if (s.packed_size > 0 && !s.packed) {
+            print_replace_failure("Failed to save file", path, ReplaceResult{false, EINVAL, {}});
+            return false;
+        }
+        pieces[1 + i] = {s.packed, s.packed_size};
     }
-    if (ok) ok = fsync(fd) == 0;
-    if (close(fd) != 0) ok = false;
-    if (ok) ok = rename(temp.c_str(), target.c_str()) == 0;
-    if (!ok) {
-        unlink(temp.c_str());
-        printf("Failed to save file: %s\n", path);
-        return false;
-    }
-    return true;
+    ReplaceResult result = replace_file(path, pieces, 1 + STREAM_COUNT, LOCK_TAKE, held);
+    if (!result.ok) print_replace_failure("Failed to save file", path, result);
+    return result.ok;
 }

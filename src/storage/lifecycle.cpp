@@ -2,6 +2,7 @@
 // release.
 #include "tileset.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -87,7 +88,7 @@ bool tileset_load(TilesetFile& tileset, const char* path, unsigned mask) {
     return true;
 }
 
-bool tileset_save(TilesetFile& tileset, const char* path) {
+bool tileset_save(TilesetFile& tileset, const char* path, const FileLock* held) {
     StreamSlot* s = tileset.streams;
     if (s[STREAM_INFO].unpacked && !stream_pack(tileset, STREAM_INFO, s[STREAM_INFO].unpacked,
                                                 fixed_info_size(tileset.version))) {
@@ -97,14 +98,19 @@ bool tileset_save(TilesetFile& tileset, const char* path) {
     }
 
     uLong crc = crc32(0, Z_NULL, 0);
-    uint32_t size = HEADER_SIZE;
+    uint64_t size = HEADER_SIZE;
     for (int i = 0; i < STREAM_COUNT; ++i) {
         if (s[i].packed) crc = crc32(crc, s[i].packed, s[i].packed_size);
         size += s[i].packed_size;
     }
+    // The header holds the size in 32 bits; a larger file would lie about it.
+    if (size > UINT32_MAX) {
+        print_replace_failure("Failed to save file", path, ReplaceResult{false, EFBIG, {}});
+        return false;
+    }
     tileset.checksum = uint32_t(crc);
-    tileset.file_size = size;
-    return write_container(path, tileset);
+    tileset.file_size = uint32_t(size);
+    return write_container(path, tileset, held);
 }
 
 void tileset_release(TilesetFile& tileset) {

@@ -17,6 +17,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 constexpr uint32_t HEADER_SIZE = 262;
 constexpr uint16_t LARGE_LAYOUT_VERSION = 0x0201;
@@ -93,14 +94,62 @@ struct TilesetFile {
     uint32_t block_count;
 };
 
+// --- writing files safely ---------------------------------------------------------
+//
+// replace_file() swaps in new contents without ever leaving a half-written
+// file, and keeps the file's identity: owner, group, mode, ACL, extended
+// attributes and hard links.
+//   - Normally the new bytes go to an unnamed temporary file in the same
+//     folder, which gets the old file's metadata, is flushed, named and
+//     renamed over the old one; then the folder is flushed.
+//   - When that cannot keep the identity (other hard links, owner or group
+//     not settable, folder not writable, a mount point), the new bytes go
+//     first to a flushed recovery copy, then over the file in place. If that
+//     write fails, the copy is kept and its name reported.
+// A file the user could not open for writing is refused; a symbolic link is
+// followed to its target and never replaced.
+
+// An exclusive advisory lock (flock) on the file a path names. Savers of one
+// tileset take it, so that their writes happen one after the other.
+struct FileLock {
+    int fd = -1;
+};
+
+// Locks the file `path` names, waiting up to a minute for another holder;
+// retries when the path is replaced while waiting. On failure returns false
+// with `error` set (EWOULDBLOCK: still locked after the wait).
+bool lock_file(const char* path, FileLock& lock, int& error);
+void unlock_file(FileLock& lock);
+
+struct FilePiece {
+    const uint8_t* data;
+    size_t length;
+};
+
+struct ReplaceResult {
+    bool ok;
+    int error;             // errno of the failure
+    std::string kept_copy; // the complete new contents, when the file may be damaged
+};
+
+enum LockPolicy { LOCK_NONE, LOCK_TAKE };
+
+// Replaces the contents of `path` with the pieces, in order. `held` is a
+// lock the caller holds on it (then `policy` is not used).
+ReplaceResult replace_file(const char* path, const FilePiece* pieces, size_t count,
+                           LockPolicy policy, const FileLock* held);
+// Prints "<what>: PATH (REASON)" and, if a copy was kept, where it is.
+void print_replace_failure(const char* what, const char* path, const ReplaceResult& result);
+
 // --- container: raw header and packed streams -------------------------------
 
 // Reads the header and the four packed streams. Refuses a file that cannot
 // be opened or is shorter than its stream table promises.
 bool read_container(const char* path, TilesetFile& tileset);
-// Writes header and packed streams through a temporary file renamed over
-// `path`, so a failed write leaves the old file intact.
-bool write_container(const char* path, const TilesetFile& tileset);
+// Writes header and packed streams with replace_file (below): the old file
+// stays intact unless the new one is complete. `held` is a lock the caller
+// already holds on `path`; without one the write takes it itself.
+bool write_container(const char* path, const TilesetFile& tileset, const FileLock* held = nullptr);
 
 // --- streams and lifecycle -----------------------------------------------------
 
@@ -109,7 +158,7 @@ bool stream_pack(TilesetFile& tileset, int index, const uint8_t* data, uint32_t 
 uint8_t* stream_unpack(TilesetFile& tileset, int index);
 
 bool tileset_load(TilesetFile& tileset, const char* path, unsigned mask);
-bool tileset_save(TilesetFile& tileset, const char* path);
+bool tileset_save(TilesetFile& tileset, const char* path, const FileLock* held = nullptr);
 void tileset_release(TilesetFile& tileset);
 
 // --- info stream layout ------------------------------------------------------------

@@ -57,7 +57,7 @@ TEST(WriteSwapList, ReportsAFileThatCannotBeCreated) {
     bool ok = true;
     std::string out = printed_by([&] { ok = write_swap_list(path.c_str(), origin.data(), 300); });
     EXPECT_FALSE(ok);
-    EXPECT_EQ(out, "Failed to write swap list: " + path + "\n");
+    EXPECT_EQ(out, "Failed to write swap list: " + path + " (No such file or directory)\n");
     EXPECT_FALSE(file_exists(path));
 }
 

@@ -103,7 +103,8 @@ TEST_F(EditorSaveTest, FailedWriteKeepsTheEditorAndItsEdits) {
 
     // With its folder gone the file cannot be written back.
     ASSERT_EQ(0, rename(folder.c_str(), moved.c_str()));
-    EXPECT_EQ("Failed to save file: " + path + "\n", printed_by([&] { key(SDLK_s, KMOD_LCTRL); }));
+    EXPECT_EQ("Failed to save file: " + path + " (No such file or directory)\n",
+              printed_by([&] { key(SDLK_s, KMOD_LCTRL); }));
     EXPECT_TRUE(state().running);
     EXPECT_EQ(before, read_bytes(moved + "/tiles.kts"));
     EXPECT_FALSE(file_exists(moved + "/tiles.kts.swaps"));

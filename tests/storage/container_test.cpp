@@ -171,7 +171,7 @@ TEST_F(SaveTest, FailedWriteLeavesTheOriginalAndNoTempFile) {
     signal(SIGXFSZ, old_handler);
 
     EXPECT_FALSE(ok);
-    EXPECT_EQ("Failed to save file: " + path + "\n", out);
+    EXPECT_EQ("Failed to save file: " + path + " (File too large)\n", out);
     EXPECT_EQ(sample, read_bytes(path));
     EXPECT_EQ(std::vector<std::string>{"tiles.dat"}, folder_entries(dir.path));
 }
@@ -179,7 +179,7 @@ TEST_F(SaveTest, FailedWriteLeavesTheOriginalAndNoTempFile) {
 TEST_F(SaveTest, SaveIntoAMissingFolderFails) {
     std::string target = dir.file("nowhere/tiles.dat");
     std::string out = printed_by([&] { EXPECT_FALSE(write_container(target.c_str(), t)); });
-    EXPECT_EQ("Failed to save file: " + target + "\n", out);
+    EXPECT_EQ("Failed to save file: " + target + " (No such file or directory)\n", out);
     EXPECT_EQ(std::vector<std::string>{"tiles.dat"}, folder_entries(dir.path));
 }
 
@@ -199,7 +199,7 @@ TEST_F(ContainerTest, FailedSaveKeepsTheTilesetLoadedForARetry) {
     t.info.word3[9] = 0xCAFEF00D;
     std::string bad = dir.file("nowhere/tiles.dat");
     std::string out = printed_by([&] { EXPECT_FALSE(tileset_save(t, bad.c_str())); });
-    EXPECT_EQ("Failed to save file: " + bad + "\n", out);
+    EXPECT_EQ("Failed to save file: " + bad + " (No such file or directory)\n", out);
     ASSERT_NE(nullptr, t.streams[STREAM_INFO].unpacked);
     ASSERT_NE(nullptr, t.info.word3);
     EXPECT_EQ(0xCAFEF00D, t.info.word3[9]);
