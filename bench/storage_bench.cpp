@@ -8,6 +8,7 @@
 #include "tileset.h"
 
 #include <benchmark/benchmark.h>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -59,8 +60,9 @@ uint8_t* unpack_stream(const RawFile& file, int index) {
 // compress2 level 9 of the info tables, the CRC of the four packed streams
 // and one write of header and streams to `path`: the least a save does.
 // `file` supplies the header and the packed streams 1 to 3.
-// With `durable`, the bytes are also flushed to the disk before the close,
-// as a save that must not lose the old file on a crash has to.
+// With `durable`, it does what a save that survives a crash must: the bytes
+// go to a new file in the same folder, which is flushed and renamed over
+// `path`, and then the folder is flushed.
 bool save_floor(const uint8_t* info, uint32_t info_size, const RawFile& file,
                 const std::string& path, bool durable = false) {
     uLongf packed_size = compressBound(info_size);
@@ -77,10 +79,17 @@ bool save_floor(const uint8_t* info, uint32_t info_size, const RawFile& file,
 
     iovec parts[3] = {
         {file.data, HEADER_SIZE}, {packed, packed_size}, {const_cast<uint8_t*>(rest), rest_size}};
-    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const std::string temp = durable ? path + ".new" : path;
+    int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     bool ok = fd >= 0 && writev(fd, parts, 3) == ssize_t(HEADER_SIZE + packed_size + rest_size);
     if (ok && durable) ok = fsync(fd) == 0;
     if (fd >= 0 && close(fd) != 0) ok = false;
+    if (ok && durable) {
+        ok = rename(temp.c_str(), path.c_str()) == 0;
+        int dir = open(path.substr(0, path.rfind('/')).c_str(), O_RDONLY | O_DIRECTORY);
+        ok = ok && dir >= 0 && fsync(dir) == 0;
+        if (dir >= 0) close(dir);
+    }
     free(packed);
     return ok;
 }
