@@ -95,9 +95,17 @@ struct TilesetFile {
 
 // --- container: raw header and packed streams -------------------------------
 
-// Reads the header and the four packed streams. Refuses a file that cannot
-// be opened or is shorter than its stream table promises.
+// Reads the header and the four packed streams. Refuses what is not a
+// regular file, a file over 4 GiB - 1, a file shorter than its stream table
+// promises, and an I/O error (with its reason).
 bool read_container(const char* path, TilesetFile& tileset);
+// Opens `path` for reading without waiting on a FIFO or device; returns the
+// descriptor, with the file's size in `size`, only for a regular file;
+// otherwise -1.
+int open_regular_file(const char* path, uint64_t& size);
+// Reads until `length` bytes or end of file, retrying interrupted calls.
+// Returns the count read, or -1 with errno set on an I/O error.
+int64_t read_up_to(int fd, uint8_t* data, size_t length);
 // Writes header and packed streams through a temporary file renamed over
 // `path`, so a failed write leaves the old file intact.
 bool write_container(const char* path, const TilesetFile& tileset);

@@ -1,11 +1,15 @@
 // Replaying a swap list onto a tileset file: which entries land where, and
 // what the command line shows for good and bad inputs.
 #include "arrangement_support.h"
+#include "storage/syscall_faults.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <functional>
 #include <map>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -77,6 +81,27 @@ TEST(Batch, WritesEachTargetFromTheTablesAsLoaded) {
         for (int i = STREAM_IMAGE; i < STREAM_COUNT; ++i)
             EXPECT_EQ(packed_stream(after, i), packed_stream(before, i)) << "stream " << i;
     }
+}
+
+TEST(Batch, ListThatCannotBeReadIsRefusedAtOnce) {
+    ScratchDir dir;
+    std::string tileset = dir.file("t.til"), list = dir.file("swaps.txt");
+    std::vector<uint8_t> before = make_sample_tileset(false);
+    ASSERT_TRUE(write_bytes(tileset, before));
+
+    // A FIFO with no writer must not block the open; the alarm ends a hang.
+    ASSERT_EQ(0, mkfifo(list.c_str(), 0600));
+    alarm(10);
+    EXPECT_EQ(batch_in_process(tileset, list), "Failed to load swapfile!\n");
+    alarm(0);
+
+    ASSERT_EQ(0, unlink(list.c_str()));
+    ASSERT_TRUE(write_text(list, "5 7\n"));
+    fail_syscall(Syscall::READ, EIO);
+    EXPECT_EQ(batch_in_process(tileset, list), "Failed to read file: " + list + " (" +
+                                                   strerror(EIO) + ")\nFailed to load swapfile!\n");
+    clear_syscall_faults();
+    EXPECT_TRUE(read_bytes(tileset) == before) << "tileset changed";
 }
 
 namespace {
