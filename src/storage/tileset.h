@@ -29,6 +29,9 @@ constexpr uint32_t TABLES_OFFSET = 1028; // palette + tile_count
 constexpr uint32_t SPAN_RECORD_HEAD = 128;
 constexpr uint32_t SPAN_ROWS = 32;
 constexpr uint32_t BLOCK_BYTES = 128;
+// The most of the image stream a load inflates; images past it are treated
+// like images past the stream's end.
+constexpr uint32_t IMAGE_STREAM_LIMIT = 64u << 20;
 
 constexpr int STREAM_COUNT = 4;
 enum StreamIndex { STREAM_INFO = 0, STREAM_IMAGE = 1, STREAM_SPAN = 2, STREAM_BLOCK = 3 };
@@ -114,7 +117,13 @@ bool write_container(const char* path, const TilesetFile& tileset);
 
 bool stream_pack(TilesetFile& tileset, int index, const uint8_t* data, uint32_t length);
 // Returns the unpacked buffer (malloc'd, owned by the caller) or nullptr.
+// The info stream is inflated only to its fixed size and the image stream
+// only to IMAGE_STREAM_LIMIT; the rest of such a stream is not examined.
 uint8_t* stream_unpack(TilesetFile& tileset, int index);
+// The bytes of stream `index` that its unpacked buffer holds. A stream cut
+// at its limit keeps the unpacked_size recorded in the file, which is then
+// more than this.
+uint32_t held_size(const TilesetFile& tileset, int index);
 
 bool tileset_load(TilesetFile& tileset, const char* path, unsigned mask);
 bool tileset_save(TilesetFile& tileset, const char* path);

@@ -83,6 +83,38 @@ TEST(Batch, WritesEachTargetFromTheTablesAsLoaded) {
     }
 }
 
+// An info stream that claims 4 GiB - 1 bytes and runs on past its fixed
+// size into corrupt data: only the fixed size is inflated, and the replay
+// writes back exactly that size.
+TEST(Batch, InfoStreamIsReadOnlyToItsFixedSize) {
+    ScratchDir dir;
+    SampleStreams sample = make_sample_streams(false);
+    std::vector<uint8_t> clean = assemble_tileset(sample);
+    // zlib header, one stored block holding the info, then a final block of
+    // a type that does not exist.
+    const uint16_t n = uint16_t(sample.info.size()), not_n = uint16_t(~n);
+    std::vector<uint8_t> packed = {
+        0x78, 0x01, 0x00, uint8_t(n), uint8_t(n >> 8), uint8_t(not_n), uint8_t(not_n >> 8)};
+    packed.insert(packed.end(), sample.info.begin(), sample.info.end());
+    packed.push_back(0x07);
+    std::vector<uint8_t> before(clean.begin(), clean.begin() + HEADER_SIZE);
+    put_u32_le(before, STREAM_TABLE, uint32_t(packed.size()));
+    put_u32_le(before, STREAM_TABLE + 4, 0xFFFFFFFF);
+    before.insert(before.end(), packed.begin(), packed.end());
+    before.insert(before.end(), clean.begin() + stream_offset(clean, STREAM_IMAGE), clean.end());
+    std::string tileset = dir.file("t.til"), list = dir.file("swaps.txt");
+    ASSERT_TRUE(write_bytes(tileset, before));
+    ASSERT_TRUE(write_text(list, "5 7\n7 5\n"));
+
+    EXPECT_EQ(batch_in_process(tileset, list), "");
+
+    std::vector<uint8_t> after = read_bytes(tileset);
+    EXPECT_EQ(fixed_info_size(sample.version), unpacked_size(after, STREAM_INFO));
+    expect_tables(unpacked_stream(after, STREAM_INFO), sample, {{5, 7}, {7, 5}});
+    for (int i = STREAM_IMAGE; i < STREAM_COUNT; ++i)
+        EXPECT_EQ(packed_stream(after, i), packed_stream(clean, i)) << "stream " << i;
+}
+
 TEST(Batch, ListThatCannotBeReadIsRefusedAtOnce) {
     ScratchDir dir;
     std::string tileset = dir.file("t.til"), list = dir.file("swaps.txt");
