@@ -2,12 +2,17 @@
 // tile (by its index at load time) that now stands there.
 #include "arrangement.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
-#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
+
+// Far beyond any list the editor writes (at most 4096 short lines).
+constexpr uint64_t SWAP_LIST_LIMIT = 64u << 20;
 
 bool is_digit(uint8_t c) { return c >= '0' && c <= '9'; }
 bool is_separator(uint8_t c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
@@ -64,18 +69,21 @@ bool parse_swap_list(const uint8_t* text, size_t length, SwapList& list) {
 }
 
 bool read_swap_list(const char* path, SwapList& list) {
-    FILE* f = fopen(path, "rb");
-    if (!f) return false;
-    struct stat st;
-    if (fstat(fileno(f), &st) != 0 || !S_ISREG(st.st_mode)) {
-        fclose(f);
+    uint64_t size = 0;
+    int fd = open_regular_file(path, size);
+    if (fd < 0) return false;
+    // Judged by its measured size before anything is allocated or read.
+    if (size > SWAP_LIST_LIMIT) {
+        close(fd);
         return false;
     }
-    size_t length = size_t(st.st_size);
-    uint8_t* text = static_cast<uint8_t*>(malloc(length + 1));
-    bool ok = text && fread(text, 1, length, f) == length;
-    fclose(f);
-    ok = ok && parse_swap_list(text, length, list);
+    // Only the measured size is read: a file that grows meanwhile is cut
+    // there, one that shrinks is parsed as read.
+    uint8_t* text = static_cast<uint8_t*>(malloc(size_t(size) + 1));
+    int64_t length = text ? read_up_to(fd, text, size_t(size)) : -1;
+    if (text && length < 0) printf("Failed to read file: %s (%s)\n", path, strerror(errno));
+    close(fd);
+    bool ok = length >= 0 && parse_swap_list(text, size_t(length), list);
     free(text);
     return ok;
 }

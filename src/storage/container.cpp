@@ -6,7 +6,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -64,23 +66,67 @@ void free_packed(TilesetFile& t) {
 
 } // namespace
 
+namespace {
+
+const char* const SHORTER_THAN_TABLE = "Tileset file is shorter than its stream table promises: ";
+
+// Reads exactly `length` bytes, or says why not: an I/O error with its
+// reason, otherwise the file ended early and `ended_early` is printed.
+bool read_exactly(int fd, uint8_t* data, size_t length, const char* path, const char* ended_early) {
+    int64_t got = read_up_to(fd, data, length);
+    if (got == int64_t(length)) return true;
+    if (got < 0)
+        printf("Failed to read file: %s (%s)\n", path, strerror(errno));
+    else
+        printf("%s%s\n", ended_early, path);
+    return false;
+}
+
+} // namespace
+
+int open_regular_file(const char* path, uint64_t& size) {
+    // O_NONBLOCK lets the open of a FIFO return instead of waiting for a
+    // writer; it changes nothing for the regular files that pass the check.
+    int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return -1;
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        close(fd);
+        return -1;
+    }
+    size = uint64_t(st.st_size);
+    return fd;
+}
+
+int64_t read_up_to(int fd, uint8_t* data, size_t length) {
+    size_t done = 0;
+    while (done < length) {
+        ssize_t n = read(fd, data + done, length - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return -1;
+        if (n == 0) break;
+        done += size_t(n);
+    }
+    return int64_t(done);
+}
+
 bool read_container(const char* path, TilesetFile& tileset) {
-    FILE* f = fopen(path, "rb");
-    if (!f) {
+    uint64_t size = 0;
+    int fd = open_regular_file(path, size);
+    if (fd < 0) {
         printf("Failed to load file: %s\n", path);
         return false;
     }
-    struct stat st;
-    if (fstat(fileno(f), &st) != 0 || !S_ISREG(st.st_mode)) {
-        fclose(f);
-        printf("Failed to load file: %s\n", path);
+    // Sizes in the header are 32-bit; a longer file could not be saved back.
+    if (size > UINT32_MAX) {
+        close(fd);
+        printf("Tileset file is too large: %s\n", path);
         return false;
     }
 
     uint8_t header[HEADER_SIZE];
-    if (fread(header, 1, HEADER_SIZE, f) != HEADER_SIZE) {
-        fclose(f);
-        printf("Tileset file is shorter than its header: %s\n", path);
+    if (!read_exactly(fd, header, HEADER_SIZE, path, "Tileset file is shorter than its header: ")) {
+        close(fd);
         return false;
     }
     TilesetFile loaded = tileset;
@@ -89,9 +135,9 @@ bool read_container(const char* path, TilesetFile& tileset) {
     // Refuse before allocating: the sizes in the table must fit in the file.
     uint64_t promised = HEADER_SIZE;
     for (const StreamSlot& s : loaded.streams) promised += s.packed_size;
-    if (promised > uint64_t(st.st_size)) {
-        fclose(f);
-        printf("Tileset file is shorter than its stream table promises: %s\n", path);
+    if (promised > size) {
+        close(fd);
+        printf("%s%s\n", SHORTER_THAN_TABLE, path);
         return false;
     }
 
@@ -101,14 +147,15 @@ bool read_container(const char* path, TilesetFile& tileset) {
         s.packed = static_cast<uint8_t*>(malloc(size_t(s.packed_size) + 1));
         if (!s.packed) ok = false;
     }
+    if (!ok) printf("Out of memory while loading: %s\n", path);
+    // The file may have shrunk since it was measured.
     for (int i = 0; ok && i < STREAM_COUNT; ++i) {
         StreamSlot& s = loaded.streams[i];
-        if (fread(s.packed, 1, s.packed_size, f) != s.packed_size) ok = false;
+        ok = read_exactly(fd, s.packed, s.packed_size, path, SHORTER_THAN_TABLE);
     }
-    fclose(f);
+    close(fd);
     if (!ok) {
         free_packed(loaded);
-        printf("Failed to read file: %s\n", path);
         return false;
     }
     tileset = loaded;

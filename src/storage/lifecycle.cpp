@@ -15,10 +15,11 @@ namespace {
 bool pad_info_stream(TilesetFile& t) {
     StreamSlot& slot = t.streams[STREAM_INFO];
     uint32_t need = fixed_info_size(t.version);
-    if (slot.unpacked_size >= need) return true;
+    uint32_t held = held_size(t, STREAM_INFO);
+    if (held >= need) return true;
     uint8_t* grown = static_cast<uint8_t*>(realloc(slot.unpacked, need));
     if (!grown) return false;
-    memset(grown + slot.unpacked_size, 0, need - slot.unpacked_size);
+    memset(grown + held, 0, need - held);
     slot.unpacked = grown;
     return true;
 }
@@ -48,18 +49,18 @@ void bind_views(TilesetFile& t) {
     if (s[STREAM_INFO].unpacked) t.info = bind_info_view(s[STREAM_INFO].unpacked, t.version);
     if (s[STREAM_IMAGE].unpacked) {
         t.images = s[STREAM_IMAGE].unpacked;
-        t.image_block_count = s[STREAM_IMAGE].unpacked_size / IMAGE_BYTES;
-        if (s[STREAM_IMAGE].unpacked_size % IMAGE_BYTES != 0) printf("Hmm 1\n\n");
+        t.image_block_count = held_size(t, STREAM_IMAGE) / IMAGE_BYTES;
+        if (held_size(t, STREAM_IMAGE) % IMAGE_BYTES != 0) printf("Hmm 1\n\n");
     }
     if (s[STREAM_SPAN].unpacked) {
         t.spans = s[STREAM_SPAN].unpacked;
-        if (!count_span_records(t.spans, s[STREAM_SPAN].unpacked_size, t.span_record_count))
+        if (!count_span_records(t.spans, held_size(t, STREAM_SPAN), t.span_record_count))
             printf("Hmm 2\n\n");
     }
     if (s[STREAM_BLOCK].unpacked) {
         t.blocks = s[STREAM_BLOCK].unpacked;
-        t.block_count = s[STREAM_BLOCK].unpacked_size / BLOCK_BYTES;
-        if (s[STREAM_BLOCK].unpacked_size % BLOCK_BYTES != 0) printf("Hmm 3\n\n");
+        t.block_count = held_size(t, STREAM_BLOCK) / BLOCK_BYTES;
+        if (held_size(t, STREAM_BLOCK) % BLOCK_BYTES != 0) printf("Hmm 3\n\n");
     }
 }
 

@@ -30,6 +30,9 @@ constexpr uint32_t TABLES_OFFSET = 1028; // palette + tile_count
 constexpr uint32_t SPAN_RECORD_HEAD = 128;
 constexpr uint32_t SPAN_ROWS = 32;
 constexpr uint32_t BLOCK_BYTES = 128;
+// The most of the image stream a load inflates; images past it are treated
+// like images past the stream's end.
+constexpr uint32_t IMAGE_STREAM_LIMIT = 64u << 20;
 
 constexpr int STREAM_COUNT = 4;
 enum StreamIndex { STREAM_INFO = 0, STREAM_IMAGE = 1, STREAM_SPAN = 2, STREAM_BLOCK = 3 };
@@ -143,10 +146,18 @@ void print_replace_failure(const char* what, const char* path, const ReplaceResu
 
 // --- container: raw header and packed streams -------------------------------
 
-// Reads the header and the four packed streams. Refuses a file that cannot
-// be opened or is shorter than its stream table promises.
+// Reads the header and the four packed streams. Refuses what is not a
+// regular file, a file over 4 GiB - 1, a file shorter than its stream table
+// promises, and an I/O error (with its reason).
 bool read_container(const char* path, TilesetFile& tileset);
-// Writes header and packed streams with replace_file (below): the old file
+// Opens `path` for reading without waiting on a FIFO or device; returns the
+// descriptor, with the file's size in `size`, only for a regular file;
+// otherwise -1.
+int open_regular_file(const char* path, uint64_t& size);
+// Reads until `length` bytes or end of file, retrying interrupted calls.
+// Returns the count read, or -1 with errno set on an I/O error.
+int64_t read_up_to(int fd, uint8_t* data, size_t length);
+// Writes header and packed streams with replace_file (above): the old file
 // stays intact unless the new one is complete. `held` is a lock the caller
 // already holds on `path`; without one the write takes it itself.
 bool write_container(const char* path, const TilesetFile& tileset, const FileLock* held = nullptr);
@@ -155,7 +166,13 @@ bool write_container(const char* path, const TilesetFile& tileset, const FileLoc
 
 bool stream_pack(TilesetFile& tileset, int index, const uint8_t* data, uint32_t length);
 // Returns the unpacked buffer (malloc'd, owned by the caller) or nullptr.
+// The info stream is inflated only to its fixed size and the image stream
+// only to IMAGE_STREAM_LIMIT; the rest of such a stream is not examined.
 uint8_t* stream_unpack(TilesetFile& tileset, int index);
+// The bytes of stream `index` that its unpacked buffer holds. A stream cut
+// at its limit keeps the unpacked_size recorded in the file, which is then
+// more than this.
+uint32_t held_size(const TilesetFile& tileset, int index);
 
 bool tileset_load(TilesetFile& tileset, const char* path, unsigned mask);
 bool tileset_save(TilesetFile& tileset, const char* path, const FileLock* held = nullptr);

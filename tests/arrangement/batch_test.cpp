@@ -1,11 +1,15 @@
 // Replaying a swap list onto a tileset file: which entries land where, and
 // what the command line shows for good and bad inputs.
 #include "arrangement_support.h"
+#include "storage/syscall_faults.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <functional>
 #include <map>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -77,6 +81,59 @@ TEST(Batch, WritesEachTargetFromTheTablesAsLoaded) {
         for (int i = STREAM_IMAGE; i < STREAM_COUNT; ++i)
             EXPECT_EQ(packed_stream(after, i), packed_stream(before, i)) << "stream " << i;
     }
+}
+
+// An info stream that claims 4 GiB - 1 bytes and runs on past its fixed
+// size into corrupt data: only the fixed size is inflated, and the replay
+// writes back exactly that size.
+TEST(Batch, InfoStreamIsReadOnlyToItsFixedSize) {
+    ScratchDir dir;
+    SampleStreams sample = make_sample_streams(false);
+    std::vector<uint8_t> clean = assemble_tileset(sample);
+    // zlib header, one stored block holding the info, then a final block of
+    // a type that does not exist.
+    const uint16_t n = uint16_t(sample.info.size()), not_n = uint16_t(~n);
+    std::vector<uint8_t> packed = {
+        0x78, 0x01, 0x00, uint8_t(n), uint8_t(n >> 8), uint8_t(not_n), uint8_t(not_n >> 8)};
+    packed.insert(packed.end(), sample.info.begin(), sample.info.end());
+    packed.push_back(0x07);
+    std::vector<uint8_t> before(clean.begin(), clean.begin() + HEADER_SIZE);
+    put_u32_le(before, STREAM_TABLE, uint32_t(packed.size()));
+    put_u32_le(before, STREAM_TABLE + 4, 0xFFFFFFFF);
+    before.insert(before.end(), packed.begin(), packed.end());
+    before.insert(before.end(), clean.begin() + stream_offset(clean, STREAM_IMAGE), clean.end());
+    std::string tileset = dir.file("t.til"), list = dir.file("swaps.txt");
+    ASSERT_TRUE(write_bytes(tileset, before));
+    ASSERT_TRUE(write_text(list, "5 7\n7 5\n"));
+
+    EXPECT_EQ(batch_in_process(tileset, list), "");
+
+    std::vector<uint8_t> after = read_bytes(tileset);
+    EXPECT_EQ(fixed_info_size(sample.version), unpacked_size(after, STREAM_INFO));
+    expect_tables(unpacked_stream(after, STREAM_INFO), sample, {{5, 7}, {7, 5}});
+    for (int i = STREAM_IMAGE; i < STREAM_COUNT; ++i)
+        EXPECT_EQ(packed_stream(after, i), packed_stream(clean, i)) << "stream " << i;
+}
+
+TEST(Batch, ListThatCannotBeReadIsRefusedAtOnce) {
+    ScratchDir dir;
+    std::string tileset = dir.file("t.til"), list = dir.file("swaps.txt");
+    std::vector<uint8_t> before = make_sample_tileset(false);
+    ASSERT_TRUE(write_bytes(tileset, before));
+
+    // A FIFO with no writer must not block the open; the alarm ends a hang.
+    ASSERT_EQ(0, mkfifo(list.c_str(), 0600));
+    alarm(10);
+    EXPECT_EQ(batch_in_process(tileset, list), "Failed to load swapfile!\n");
+    alarm(0);
+
+    ASSERT_EQ(0, unlink(list.c_str()));
+    ASSERT_TRUE(write_text(list, "5 7\n"));
+    fail_syscall(Syscall::READ, EIO);
+    EXPECT_EQ(batch_in_process(tileset, list), "Failed to read file: " + list + " (" +
+                                                   strerror(EIO) + ")\nFailed to load swapfile!\n");
+    clear_syscall_faults();
+    EXPECT_TRUE(read_bytes(tileset) == before) << "tileset changed";
 }
 
 namespace {

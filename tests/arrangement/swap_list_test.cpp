@@ -2,7 +2,9 @@
 #include "arrangement_support.h"
 
 #include <numeric>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -150,4 +152,22 @@ TEST(ReadSwapList, ReadsAFileAndRefusesWhatIsNotOne) {
     EXPECT_FALSE(read_swap_list(dir.file("absent.txt").c_str(), list));
     ASSERT_EQ(mkdir(dir.file("folder").c_str(), 0700), 0);
     EXPECT_FALSE(read_swap_list(dir.file("folder").c_str(), list));
+}
+
+TEST(ReadSwapList, RefusesAListOver64MiBWithoutReadingIt) {
+    ScratchDir dir;
+    std::string path = dir.file("swaps.txt");
+    SwapList list;
+    ASSERT_TRUE(write_text(path, std::string(64 << 20, ' ')));
+    EXPECT_TRUE(read_swap_list(path.c_str(), list));
+    ASSERT_TRUE(write_text(path, std::string((64 << 20) + 1, ' ')));
+    EXPECT_FALSE(read_swap_list(path.c_str(), list));
+
+    // 2 GB, sparse: refused from its size, with no 2 GB buffer filled.
+    ASSERT_EQ(truncate(path.c_str(), off_t(2) << 30), 0);
+    struct rusage before, after;
+    getrusage(RUSAGE_SELF, &before);
+    EXPECT_FALSE(read_swap_list(path.c_str(), list));
+    getrusage(RUSAGE_SELF, &after);
+    EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 64 * 1024); // KiB
 }

@@ -1,10 +1,13 @@
 // The raw container: reading refuses anything the stream table cannot back,
 // and writing never leaves a half-written or re-permissioned file behind.
 #include "sample_tileset.h"
+#include "syscall_faults.h"
 #include "test_support.h"
 #include "tileset.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <dirent.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -27,16 +30,17 @@ std::vector<std::string> folder_entries(const std::string& folder) {
 }
 
 // Reads `path` and expects a refusal: false, one line naming the path, and
-// no buffers handed out.
-void expect_refused(const std::string& path) {
+// no buffers handed out. Returns the line.
+std::string expect_refused(const std::string& path) {
     TilesetFile t = {};
     bool ok = true;
     std::string out = printed_by([&] { ok = read_container(path.c_str(), t); });
     EXPECT_FALSE(ok) << path;
     EXPECT_EQ(1, std::count(out.begin(), out.end(), '\n')) << out;
-    EXPECT_NE(std::string::npos, out.find(path + "\n")) << out;
+    EXPECT_NE(std::string::npos, out.find(path)) << out;
     for (const StreamSlot& s : t.streams) EXPECT_EQ(nullptr, s.packed);
     tileset_release(t);
+    return out;
 }
 
 class ContainerTest : public ::testing::Test {
@@ -73,12 +77,40 @@ TEST_F(ContainerTest, BytesAfterTheLastStreamAreDropped) {
     tileset_release(t);
 }
 
-TEST_F(ContainerTest, MissingFileOrFolderIsRefused) {
+TEST_F(ContainerTest, MissingFileFolderOrFifoIsRefusedAtOnce) {
     TilesetFile t = {};
     std::string missing = dir.file("absent.dat");
     std::string out = printed_by([&] { EXPECT_FALSE(read_container(missing.c_str(), t)); });
     EXPECT_EQ("Failed to load file: " + missing + "\n", out);
     expect_refused(dir.path);
+
+    // A FIFO with no writer must not block the open; the alarm ends a hang.
+    std::string fifo = dir.file("fifo.dat");
+    ASSERT_EQ(0, mkfifo(fifo.c_str(), 0600));
+    alarm(10);
+    EXPECT_EQ("Failed to load file: " + fifo + "\n", expect_refused(fifo));
+    alarm(0);
+}
+
+TEST_F(ContainerTest, FileOver4GiBIsRefusedAsTooLarge) {
+    // Sparse: the sizes cost no disk space and nothing past the streams is
+    // read.
+    ASSERT_EQ(0, truncate(path.c_str(), off_t(UINT32_MAX)));
+    TilesetFile t = {};
+    EXPECT_TRUE(read_container(path.c_str(), t));
+    tileset_release(t);
+    ASSERT_EQ(0, truncate(path.c_str(), off_t(UINT32_MAX) + 1));
+    EXPECT_EQ("Tileset file is too large: " + path + "\n", expect_refused(path));
+}
+
+TEST_F(ContainerTest, ReadErrorIsReportedWithItsReason) {
+    for (int skip : {0, 1}) { // the header read, then the first stream's
+        fail_syscall(Syscall::READ, EIO, skip);
+        EXPECT_EQ("Failed to read file: " + path + " (" + strerror(EIO) + ")\n",
+                  expect_refused(path))
+            << skip;
+        clear_syscall_faults();
+    }
 }
 
 TEST_F(ContainerTest, TruncatedFileIsRefusedAtEveryLength) {

@@ -5,7 +5,9 @@
 #include "tileset.h"
 
 #include <algorithm>
+#include <cstring>
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 namespace {
 
@@ -143,6 +145,56 @@ TEST_F(StreamsTest, StreamThatInflatesToNothingLoadsEmpty) {
     EXPECT_EQ(0u, t.streams[STREAM_IMAGE].unpacked_size);
     EXPECT_NE(nullptr, t.images);
     EXPECT_EQ(0u, t.image_block_count);
+}
+
+// `data` deflated and flushed, then a block of a type that does not exist:
+// an inflater that reads on past `data` fails.
+std::vector<uint8_t> deflate_with_corrupt_tail(const std::vector<uint8_t>& data) {
+    z_stream z = {};
+    EXPECT_EQ(Z_OK, deflateInit(&z, 1));
+    std::vector<uint8_t> out(deflateBound(&z, data.size()) + 64);
+    z.next_in = const_cast<uint8_t*>(data.data());
+    z.avail_in = uInt(data.size());
+    z.next_out = out.data();
+    z.avail_out = uInt(out.size());
+    EXPECT_EQ(Z_OK, deflate(&z, Z_SYNC_FLUSH));
+    out.resize(z.total_out);
+    deflateEnd(&z);
+    out.push_back(0x07); // final block, reserved type
+    return out;
+}
+
+// The file with stream `index` replaced by `packed`, its table entry saying
+// `unpacked` bytes.
+std::vector<uint8_t> with_stream(std::vector<uint8_t> file, int index,
+                                 const std::vector<uint8_t>& packed, uint32_t unpacked) {
+    size_t at = stream_offset(file, index);
+    file.erase(file.begin() + at, file.begin() + at + packed_size(file, index));
+    file.insert(file.begin() + at, packed.begin(), packed.end());
+    put_u32_le(file, STREAM_TABLE + 8 * index, uint32_t(packed.size()));
+    put_u32_le(file, STREAM_TABLE + 8 * index + 4, unpacked);
+    return file;
+}
+
+// The info stream past its fixed size and the image stream past 64 MiB are
+// never inflated, so even corrupt data there loads. The table keeps the
+// recorded size; the views use what is held.
+TEST_F(StreamsTest, InfoAndImageStreamsAreCutAtTheirLimits) {
+    std::vector<uint8_t> file = assemble_tileset(streams);
+    file = with_stream(file, STREAM_INFO, deflate_with_corrupt_tail(streams.info), 0xFFFFFFFF);
+    std::vector<uint8_t> images = streams.images;
+    images.resize(IMAGE_STREAM_LIMIT, 0x33);
+    file = with_stream(file, STREAM_IMAGE, deflate_with_corrupt_tail(images),
+                       IMAGE_STREAM_LIMIT + 1000);
+    ASSERT_TRUE(write_bytes(path, file));
+
+    ASSERT_EQ("", load(STREAM_MASK_INFO | STREAM_MASK_IMAGE)); // not even "Hmm 1"
+    EXPECT_EQ(0xFFFFFFFF, t.streams[STREAM_INFO].unpacked_size);
+    EXPECT_EQ(SMALL_INFO_SIZE, held_size(t, STREAM_INFO));
+    EXPECT_EQ(streams.info, std::vector<uint8_t>(t.info.palette, t.info.palette + SMALL_INFO_SIZE));
+    EXPECT_EQ(IMAGE_STREAM_LIMIT + 1000, t.streams[STREAM_IMAGE].unpacked_size);
+    EXPECT_EQ(IMAGE_STREAM_LIMIT / 1024, t.image_block_count);
+    EXPECT_EQ(0, memcmp(images.data(), t.images, images.size()));
 }
 
 class UnpackFailureTest : public StreamsTest, public ::testing::WithParamInterface<int> {};
