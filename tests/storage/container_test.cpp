@@ -13,6 +13,7 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -215,12 +216,64 @@ TEST_F(SaveTest, SaveIntoAMissingFolderFails) {
     EXPECT_EQ(std::vector<std::string>{"tiles.dat"}, folder_entries(dir.path));
 }
 
-TEST_F(SaveTest, SaveIntoAReadOnlyFolderFails) {
-    if (geteuid() == 0) GTEST_SKIP() << "permission bits do not stop root";
-    ASSERT_EQ(0, chmod(dir.path.c_str(), 0555));
-    std::string out = printed_by([&] { EXPECT_FALSE(write_container(path.c_str(), t)); });
+TEST_F(SaveTest, ReadOnlyFolderOrUnrenamableFileIsWrittenInPlace) {
+    struct stat before, after;
+    ASSERT_EQ(0, stat(path.c_str(), &before));
+    // A bind-mounted file cannot be renamed over (EBUSY), nor one on another
+    // filesystem (EXDEV); a folder the user cannot write (as root, never)
+    // takes the same path.
+    fail_syscall(Syscall::RENAMEAT, EXDEV);
+    if (geteuid() != 0) {
+        ASSERT_EQ(0, chmod(dir.path.c_str(), 0555));
+    }
+    EXPECT_EQ("", printed_by([&] { EXPECT_TRUE(write_container(path.c_str(), t)); }));
     chmod(dir.path.c_str(), 0755);
-    EXPECT_EQ("Failed to save file: " + path + "\n", out);
+    clear_syscall_faults();
+    ASSERT_EQ(0, stat(path.c_str(), &after));
+    EXPECT_EQ(before.st_ino, after.st_ino);
+    EXPECT_EQ('X', read_bytes(path)[188]);
+    EXPECT_EQ(std::vector<std::string>{"tiles.dat"}, folder_entries(dir.path));
+}
+
+TEST_F(SaveTest, FailedInPlaceWriteKeepsTheNewContentInACopy) {
+    const std::string reference = dir.file("reference.dat");
+    ASSERT_TRUE(write_container(reference.c_str(), t));
+    const std::vector<uint8_t> expected = read_bytes(reference);
+    ASSERT_EQ(0, unlink(reference.c_str()));
+
+    fail_syscall(Syscall::RENAMEAT, EBUSY);
+    fail_syscall(Syscall::FTRUNCATE, EIO);
+    std::string out = printed_by([&] { EXPECT_FALSE(write_container(path.c_str(), t)); });
+    clear_syscall_faults();
+    const std::string prefix = "Failed to save file: " + path +
+                               " (Input/output error)\nThe new content is kept in: " + path +
+                               ".kelbo-recovery-";
+    ASSERT_EQ(prefix, out.substr(0, prefix.size()));
+    const size_t copy_at = out.find(path, prefix.size() - path.size() - 20);
+    const std::string copy = out.substr(copy_at, out.size() - 1 - copy_at);
+    EXPECT_EQ(expected, read_bytes(copy));
+    EXPECT_EQ(2u, folder_entries(dir.path).size());
+}
+
+TEST_F(SaveTest, RenameIsMadeDurableByFlushingTheFolder) {
+    clear_syscall_faults();
+    ASSERT_TRUE(write_container(path.c_str(), t));
+    EXPECT_EQ(1, folder_fsyncs());
+}
+
+TEST_F(SaveTest, SignalDuringANamedSaveLeavesNoTemporaryFile) {
+    // Where unnamed files are refused, the named one must go with the
+    // process that a signal ends.
+    pid_t child = fork();
+    if (child == 0) {
+        fail_syscall(Syscall::OPENAT, EOPNOTSUPP);
+        signal_at_syscall(Syscall::FSYNC, SIGTERM);
+        write_container(path.c_str(), t);
+        _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(child, waitpid(child, &status, 0));
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM);
     EXPECT_EQ(sample, read_bytes(path));
     EXPECT_EQ(std::vector<std::string>{"tiles.dat"}, folder_entries(dir.path));
 }

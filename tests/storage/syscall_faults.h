@@ -1,16 +1,23 @@
-// Injected system call failures for tests. A test program linked with
-// -Wl,--wrap=read sends every read(2) made by its own code (not by the C
-// library's internals) through syscall_faults.cpp, where calls behave
-// normally until a test arms a fault.
+// Injected system call faults for tests. A test program linked with
+// -Wl,--wrap=read,--wrap=fsync,--wrap=renameat,--wrap=ftruncate,--wrap=openat
+// sends those calls made by its own code (not by the C library's internals)
+// through syscall_faults.cpp, where they behave normally until a test arms a
+// fault.
 //
-//   fail_syscall(Syscall::READ, EIO);      // the next read fails with EIO
-//   fail_syscall(Syscall::READ, EIO, 2);   // two pass, the third fails
-//   clear_syscall_faults();                // nothing armed any more
+//   fail_syscall(Syscall::READ, EIO);          // the next read fails with EIO
+//   fail_syscall(Syscall::READ, EIO, 2);       // two pass, the third fails
+//   signal_at_syscall(Syscall::FSYNC, SIGTERM); // the next fsync raises it first
+//   clear_syscall_faults();                    // nothing armed any more
 #pragma once
 
-enum class Syscall { READ, COUNT };
+// OPENAT faults only an O_TMPFILE open: the one openat a save makes.
+enum class Syscall { READ, FSYNC, RENAMEAT, FTRUNCATE, OPENAT, COUNT };
 
 // After `skip` calls of `call` have passed, the next one fails with
 // `error`; the fault is then spent.
 void fail_syscall(Syscall call, int error, int skip = 0);
+// The next call of `call` raises `signal` before going ahead.
+void signal_at_syscall(Syscall call, int signal);
 void clear_syscall_faults();
+// fsync calls made on a folder since the faults were last cleared.
+int folder_fsyncs();
