@@ -83,7 +83,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     std::vector<uint32_t> reference;
     check(parsed_ok == reference_parse(data, size, reference));
-    if (parsed_ok) check(parsed.entries == reference);
+    // A longer list is kept only replay-equivalent, which check_replay sees.
+    if (parsed_ok && reference.size() <= SWAP_LIST_EXACT_ENTRIES)
+        check(parsed.entries == reference);
 
     check(write_whole_file(list_path, data, size));
     SwapList read;

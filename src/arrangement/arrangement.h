@@ -65,9 +65,16 @@ struct SwapList {
     std::vector<uint32_t> entries;
 };
 
+// Up to this many entries a list is kept exactly as written. A longer one
+// (only a hand-made list can be) keeps just the last entry for each 12-bit
+// position, in list order: the same replay, in bounded memory.
+constexpr size_t SWAP_LIST_EXACT_ENTRIES = 8192;
+
 // Writes "from to" for every position whose tile moved. Prints a message and
 // returns false when the file cannot be written.
 bool write_swap_list(const char* path, const uint32_t* origin, uint32_t tile_count);
+// Reads the file in pieces, so that even the largest list it accepts
+// (64 MiB) never has to be held whole.
 bool read_swap_list(const char* path, SwapList& list);
 // Parses swap-list text already in memory; false on any byte that is not a
 // digit or a separator.

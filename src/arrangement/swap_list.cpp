@@ -17,14 +17,62 @@ constexpr uint64_t SWAP_LIST_LIMIT = 64u << 20;
 bool is_digit(uint8_t c) { return c >= '0' && c <= '9'; }
 bool is_separator(uint8_t c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 
-// Saturates at the largest 32-bit value instead of wrapping.
-uint32_t parse_number(const uint8_t* text, size_t length, size_t& at) {
-    uint64_t value = 0;
-    for (; at < length && is_digit(text[at]); ++at) {
-        value = value * 10 + (text[at] - '0');
-        if (value > UINT32_MAX) value = UINT32_MAX;
+// Turns text into entries a piece at a time; a number may span pieces.
+struct Parser {
+    SwapList& list;
+    uint64_t value;
+    bool in_number;
+    bool have_first;
+    uint32_t first;
+    uint64_t seen; // entries parsed, before any compaction
+};
+
+// Keeps, for each 12-bit position, only its last entry, in list order.
+void compact(SwapList& list) {
+    std::vector<uint32_t> last(4096, UINT32_MAX);
+    for (size_t i = 0; i < list.entries.size(); ++i) last[list.entries[i] >> 16] = uint32_t(i);
+    size_t kept = 0;
+    for (size_t i = 0; i < list.entries.size(); ++i)
+        if (last[list.entries[i] >> 16] == i) list.entries[kept++] = list.entries[i];
+    list.entries.resize(kept);
+}
+
+void end_number(Parser& p) {
+    // Saturated at the largest 32-bit value, then only the low 12 bits count.
+    uint32_t number = uint32_t(p.value) & 0xFFF;
+    p.in_number = false;
+    p.value = 0;
+    if (!p.have_first) {
+        p.first = number;
+        p.have_first = true;
+        return;
     }
-    return uint32_t(value);
+    p.have_first = false;
+    if (p.list.entries.size() == 2 * SWAP_LIST_EXACT_ENTRIES) compact(p.list);
+    p.list.entries.push_back(number << 16 | p.first);
+    ++p.seen;
+}
+
+bool feed(Parser& p, const uint8_t* text, size_t length) {
+    for (size_t i = 0; i < length; ++i) {
+        uint8_t c = text[i];
+        if (is_digit(c)) {
+            p.value = p.value * 10 + (c - '0');
+            if (p.value > UINT32_MAX) p.value = UINT32_MAX;
+            p.in_number = true;
+        } else if (!is_separator(c)) {
+            return false;
+        } else if (p.in_number) {
+            end_number(p);
+        }
+    }
+    return true;
+}
+
+// A last number with no partner is dropped.
+void finish(Parser& p) {
+    if (p.in_number) end_number(p);
+    if (p.seen > SWAP_LIST_EXACT_ENTRIES) compact(p.list);
 }
 
 } // namespace
@@ -44,27 +92,10 @@ bool write_swap_list(const char* path, const uint32_t* origin, uint32_t tile_cou
 }
 
 bool parse_swap_list(const uint8_t* text, size_t length, SwapList& list) {
-    size_t numbers = 0;
-    for (size_t i = 0; i < length; ++i) {
-        if (is_digit(text[i])) {
-            if (i == 0 || !is_digit(text[i - 1])) ++numbers;
-        } else if (!is_separator(text[i])) {
-            return false;
-        }
-    }
     list.entries.clear();
-    list.entries.reserve(numbers / 2);
-    size_t at = 0;
-    uint32_t pair[2];
-    int have = 0;
-    while (list.entries.size() < numbers / 2) {
-        while (!is_digit(text[at])) ++at;
-        pair[have++] = parse_number(text, length, at) & 0xFFF;
-        if (have == 2) {
-            list.entries.push_back(pair[1] << 16 | pair[0]);
-            have = 0;
-        }
-    }
+    Parser p = {list, 0, false, false, 0, 0};
+    if (!feed(p, text, length)) return false;
+    finish(p);
     return true;
 }
 
@@ -72,18 +103,30 @@ bool read_swap_list(const char* path, SwapList& list) {
     uint64_t size = 0;
     int fd = open_regular_file(path, size);
     if (fd < 0) return false;
-    // Judged by its measured size before anything is allocated or read.
+    // Judged by its measured size before anything is read.
     if (size > SWAP_LIST_LIMIT) {
         close(fd);
         return false;
     }
     // Only the measured size is read: a file that grows meanwhile is cut
     // there, one that shrinks is parsed as read.
-    uint8_t* text = static_cast<uint8_t*>(malloc(size_t(size) + 1));
-    int64_t length = text ? read_up_to(fd, text, size_t(size)) : -1;
-    if (text && length < 0) printf("Failed to read file: %s (%s)\n", path, strerror(errno));
+    list.entries.clear();
+    Parser p = {list, 0, false, false, 0, 0};
+    uint8_t piece[65536];
+    bool ok = true;
+    for (uint64_t left = size; ok && left > 0;) {
+        int64_t n = read_up_to(fd, piece, size_t(left < sizeof piece ? left : sizeof piece));
+        if (n < 0) {
+            printf("Failed to read file: %s (%s)\n", path, strerror(errno));
+            ok = false;
+        } else if (n == 0) {
+            break;
+        } else {
+            ok = feed(p, piece, size_t(n));
+            left -= uint64_t(n);
+        }
+    }
     close(fd);
-    bool ok = length >= 0 && parse_swap_list(text, size_t(length), list);
-    free(text);
+    if (ok) finish(p);
     return ok;
 }

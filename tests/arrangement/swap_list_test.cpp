@@ -130,6 +130,22 @@ TEST(ParseSwapList, RejectsAnyOtherByteAnywhere) {
     }
 }
 
+TEST(ParseSwapList, LongListKeepsTheLastEntryForEachPositionInOrder) {
+    // Three rounds over every 12-bit position, the last backwards: beyond
+    // the exact length only each position's last entry is kept, in order.
+    std::string text;
+    std::vector<uint32_t> expected;
+    for (uint32_t round = 0; round < 3; ++round)
+        for (uint32_t i = 0; i < 4096; ++i) {
+            uint32_t to = round == 2 ? 4095 - i : i;
+            text += std::to_string(round) + " " + std::to_string(to) + "\n";
+            if (round == 2) expected.push_back(entry(2, to));
+        }
+    std::vector<uint32_t> entries;
+    ASSERT_TRUE(parse(text, entries));
+    EXPECT_EQ(expected, entries);
+}
+
 TEST(ReadSwapList, ReadsAFileAndRefusesWhatIsNotOne) {
     ScratchDir dir;
     std::string path = dir.file("swaps.txt");
@@ -162,6 +178,19 @@ TEST(ReadSwapList, RefusesAListOver64MiBWithoutReadingIt) {
     EXPECT_TRUE(read_swap_list(path.c_str(), list));
     ASSERT_TRUE(write_text(path, std::string((64 << 20) + 1, ' ')));
     EXPECT_FALSE(read_swap_list(path.c_str(), list));
+
+    // The largest list accepted is never held whole: 16 Mi entries of "1 2"
+    // become the one that counts.
+    std::string ones;
+    for (int i = 0; i < (16 << 20); ++i) ones += "1 2\n";
+    ASSERT_TRUE(write_text(path, ones));
+    ones = std::string();
+    struct rusage start, end;
+    getrusage(RUSAGE_SELF, &start);
+    ASSERT_TRUE(read_swap_list(path.c_str(), list));
+    getrusage(RUSAGE_SELF, &end);
+    EXPECT_EQ(list.entries, std::vector<uint32_t>{entry(1, 2)});
+    EXPECT_LT(end.ru_maxrss - start.ru_maxrss, 8 * 1024); // KiB
 
     // 2 GB, sparse: refused from its size, with no 2 GB buffer filled.
     ASSERT_EQ(truncate(path.c_str(), off_t(2) << 30), 0);
