@@ -124,7 +124,8 @@ void tileset_button_down(const SDL_MouseButtonEvent& button) {
     }
 }
 
-void tileset_button_up(const SDL_MouseButtonEvent& button) {
+// In either view a release ends its button's drag.
+void button_up(const SDL_MouseButtonEvent& button) {
     EditorState& s = editor_state();
     if (button.button == SDL_BUTTON_LEFT) s.painting = false;
     if (button.button == SDL_BUTTON_RIGHT) s.carrying = false;
@@ -171,12 +172,11 @@ void holding_button_down(const SDL_MouseButtonEvent& button) {
         place_holding_record(s.arrangement, row * GRID_COLUMNS + column);
 }
 
-void ignore_button(const SDL_MouseButtonEvent&) {}
 void ignore_motion(const SDL_MouseMotionEvent&) {}
 
 } // namespace
 
-const ModeHandlers TILESET_VIEW_HANDLERS = {tileset_key_down, tileset_button_down,
-                                            tileset_button_up, tileset_motion, render_tileset_view};
-const ModeHandlers HOLDING_VIEW_HANDLERS = {holding_key_down, holding_button_down, ignore_button,
+const ModeHandlers TILESET_VIEW_HANDLERS = {tileset_key_down, tileset_button_down, button_up,
+                                            tileset_motion, render_tileset_view};
+const ModeHandlers HOLDING_VIEW_HANDLERS = {holding_key_down, holding_button_down, button_up,
                                             ignore_motion, render_holding_view};

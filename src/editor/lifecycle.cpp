@@ -57,7 +57,8 @@ bool editor_open(const char* path) {
         return false;
     }
     arrangement_init(s.arrangement, s.tileset);
-    uint32_t rows = s.arrangement.tile_count / GRID_COLUMNS;
+    // Rounded up, so that a last row that is not full can be shown too.
+    uint32_t rows = (s.arrangement.tile_count + GRID_COLUMNS - 1) / GRID_COLUMNS;
     s.max_scroll = rows > GRID_ROWS ? rows - GRID_ROWS : 0;
     s.swaps_path = std::string(path) + ".swaps";
 

@@ -174,15 +174,23 @@ TEST_F(EditorInputTest, CarryPausesWhileCtrlIsUp) {
     EXPECT_EQ(V({16}), selected());
 }
 
-TEST_F(EditorInputTest, ReleaseInHoldingViewLeavesTheDragGoing) {
+TEST_F(EditorInputTest, ReleaseInHoldingViewEndsTheDrag) {
     press(SDL_BUTTON_LEFT, cx(14), cy(14));
     key(SDLK_TAB);
     move_to_position(15); // motion in the holding view paints nothing
     release(SDL_BUTTON_LEFT, cx(15), cy(15));
     key(SDLK_TAB);
-    EXPECT_TRUE(state().painting);
+    EXPECT_FALSE(state().painting);
     move_to_position(16);
-    EXPECT_EQ(V({14, 16}), selected());
+    EXPECT_EQ(V({14}), selected());
+
+    press(SDL_BUTTON_RIGHT, cx(20), cy(20), KMOD_LCTRL);
+    key(SDLK_2);
+    release(SDL_BUTTON_RIGHT, cx(20), cy(20), KMOD_LCTRL);
+    key(SDLK_1);
+    EXPECT_FALSE(state().carrying);
+    move_to_position(21, KMOD_LCTRL);
+    EXPECT_EQ(V({20, 21}), origins(20, 21));
 }
 
 // --- keys ---------------------------------------------------------------------------
@@ -315,7 +323,8 @@ TEST_F(EditorScrollTest, ScrollLimitFollowsTheTileCount) {
     struct Case {
         uint32_t tiles, max_scroll;
     };
-    for (Case c : {Case{100, 0}, Case{160, 0}, Case{165, 0}, Case{170, 1}, Case{300, 14}}) {
+    for (Case c :
+         {Case{100, 0}, Case{160, 0}, Case{161, 1}, Case{165, 1}, Case{170, 1}, Case{300, 14}}) {
         SCOPED_TRACE(c.tiles);
         editor_close();
         set_tile_count(c.tiles);
@@ -329,6 +338,13 @@ TEST_F(EditorScrollTest, ScrollLimitFollowsTheTileCount) {
         EXPECT_EQ(0u, state().scroll);
         key(SDLK_PAGEDOWN);
         EXPECT_EQ(c.max_scroll, state().scroll);
+        // The last tile is shown and answers the mouse, even in a short row.
+        const uint32_t last = c.tiles - 1;
+        click_position(last);
+        EXPECT_EQ(V({last}), selected());
+        EXPECT_TRUE(
+            same_cell(as_selected(expected_tile(last)),
+                      screen_cell(last % GRID_COLUMNS, last / GRID_COLUMNS - c.max_scroll)));
         key(SDLK_PAGEUP);
         EXPECT_EQ(0u, state().scroll);
     }
@@ -338,11 +354,13 @@ TEST_F(EditorScrollTest, ScrollLimitFollowsTheTileCount) {
     set_tile_count(5000);
     ASSERT_NO_FATAL_FAILURE(open_streams());
     EXPECT_EQ(1024u, arr().tile_count);
-    EXPECT_EQ(1024u / 10 - 16, state().max_scroll);
+    EXPECT_EQ(1030u / 10 - 16, state().max_scroll);
     wheel(SDL_BUTTON_WHEELDOWN, 100);
     EXPECT_EQ(state().max_scroll, state().scroll);
     click(SCREEN_WIDTH - 1, SCREEN_HEIGHT - 1);
-    EXPECT_EQ(V({1019}), selected());
+    EXPECT_EQ(V(), selected());
+    click_position(1023);
+    EXPECT_EQ(V({1023}), selected());
 }
 
 TEST_F(EditorScrollTest, TilesetWithoutTilesIgnoresEverything) {
