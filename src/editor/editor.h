@@ -14,6 +14,7 @@
 #include <SDL.h>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 constexpr int SCREEN_WIDTH = 320;
 constexpr int SCREEN_HEIGHT = 512;
@@ -41,6 +42,8 @@ struct EditorState {
     std::string swaps_path;
     TilesetFile tileset;
     Arrangement arrangement;
+    std::vector<uint8_t> saved_tables; // the eight tables as last loaded or saved
+    std::string caption;               // as last set
     EditorMode mode;
     uint32_t scroll;
     uint32_t max_scroll;
@@ -62,8 +65,17 @@ bool editor_open(const char* path);
 void editor_run();
 void editor_close();
 
-// Handles one event as the loop does, then redraws and flips.
+// Handles one event as the loop does, then sets the caption, redraws and
+// flips.
 void editor_handle_event(const SDL_Event& event);
+
+// The tileset's info stream is gone after a save whose packing failed.
+bool tables_present(const EditorState& s);
+// Takes the current tables as the ones on disk.
+void remember_saved_tables(EditorState& s);
+// "Kelbo Tool - NAME", then " (unsaved)", " - holding view" and " - N held"
+// as they apply.
+std::string editor_caption(const EditorState& s);
 
 // Handler tables of the two views.
 extern const ModeHandlers TILESET_VIEW_HANDLERS;

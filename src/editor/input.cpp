@@ -7,9 +7,6 @@ namespace {
 bool ctrl_held() { return (SDL_GetModState() & KMOD_CTRL) != 0; }
 bool shift_held() { return (SDL_GetModState() & KMOD_SHIFT) != 0; }
 
-// The tileset's tables are gone after a save whose packing failed.
-bool tables_present(const EditorState& s) { return s.tileset.streams[STREAM_INFO].unpacked; }
-
 // The grid cell under a pointer, or false outside the 10 x 16 grid.
 bool cell_at(int x, int y, uint32_t& column, uint32_t& row) {
     if (x < 0 || y < 0 || x >= GRID_COLUMNS * CELL_SIZE || y >= GRID_ROWS * CELL_SIZE) return false;
@@ -46,6 +43,7 @@ void save(EditorState& s) {
         if (!tables_present(s)) s.running = false;
         return;
     }
+    remember_saved_tables(s);
     write_swap_list(s.swaps_path.c_str(), s.arrangement.origin.data(), s.arrangement.tile_count);
 }
 
