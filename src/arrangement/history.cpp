@@ -153,22 +153,33 @@ bool same_record(const TileRecord& x, const TileRecord& y) {
     return same_slot(slot_of(0, x), slot_of(0, y));
 }
 
-// Lists every position of one column whose live value differs from the
-// shadow's. Most handlings change nothing or a few positions, so whole
-// stretches are passed over by memcmp.
-template <typename T> void find_in_column(const T* live, const T* shadow, History& h) {
-    const uint32_t n = h.tile_count;
-    if (memcmp(live, shadow, n * sizeof(T)) == 0) return;
-    constexpr uint32_t BLOCK = 64 / sizeof(T);
-    for (uint32_t start = 0; start < n; start += BLOCK) {
-        uint32_t end = std::min(n, start + BLOCK);
-        if (memcmp(live + start, shadow + start, (end - start) * sizeof(T)) == 0) continue;
-        for (uint32_t p = start; p < end; ++p) {
-            if (live[p] == shadow[p] || h.marked[p]) continue;
-            h.marked[p] = 1;
-            h.changed.push_back(p);
-        }
+// Lists the positions in [first, end) of one column whose live value
+// differs from the shadow's. Most handlings change nothing or a few
+// positions, so memcmp halves the range down to short stretches and passes
+// over the equal ones; `differs` says the range is known to differ.
+template <typename T>
+void find_in_range(const T* live, const T* shadow, uint32_t first, uint32_t end, bool differs,
+                   History& h) {
+    constexpr uint32_t SHORT = 256 / sizeof(T);
+    if (!differs && memcmp(live + first, shadow + first, (end - first) * sizeof(T)) == 0) return;
+    if (end - first > SHORT) {
+        uint32_t middle = first + (end - first) / 2;
+        bool left = memcmp(live + first, shadow + first, (middle - first) * sizeof(T)) != 0;
+        if (left) find_in_range(live, shadow, first, middle, true, h);
+        // The right half differs for certain when the whole did and the
+        // left half did not.
+        find_in_range(live, shadow, middle, end, !left, h);
+        return;
     }
+    for (uint32_t p = first; p < end; ++p) {
+        if (live[p] == shadow[p] || h.marked[p]) continue;
+        h.marked[p] = 1;
+        h.changed.push_back(p);
+    }
+}
+
+template <typename T> void find_in_column(const T* live, const T* shadow, History& h) {
+    find_in_range(live, shadow, 0, h.tile_count, false, h);
 }
 
 void find_changes(Arrangement& a, History& h) {
