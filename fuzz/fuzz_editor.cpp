@@ -3,9 +3,10 @@
 // still account for every tile exactly once, its counters must match what
 // they count, and every tile's table entries must have moved with it. After
 // a run that saved, the swap list written beside the file, replayed onto
-// the sample, must give the very file that was saved. At the end, undoing
-// everything must give back the sample's tables with nothing moved or held,
-// and redoing everything the state the run ended in.
+// the sample, must give the very file that was saved. At the end,
+// "unsaved" must match the file on disk, undoing everything must give back
+// the sample's tables with nothing moved or held, and redoing as much the
+// state the run ended in.
 #include "arrangement.h"
 #include "editor.h"
 #include "fuzz_support.h"
@@ -176,9 +177,20 @@ __attribute__((no_sanitize("coverage"))) Tables tables_of(const EditorState& s) 
     return t;
 }
 
+// "Unsaved" must say whether the tables differ from those in the file.
+void check_unsaved(EditorState& s, const std::string& path) {
+    TilesetFile disk = {};
+    check(tileset_load(disk, path.c_str(), STREAM_MASK_INFO));
+    const size_t size = fixed_info_size(disk.version) - TABLES_OFFSET;
+    bool differs = memcmp(disk.streams[STREAM_INFO].unpacked + TABLES_OFFSET,
+                          s.tileset.streams[STREAM_INFO].unpacked + TABLES_OFFSET, size) != 0;
+    check(history_unsaved(s.arrangement) == differs);
+    tileset_release(disk);
+}
+
 // Undoes every edit, which must give back the sample as loaded, then
 // redoes as many, which must give back the state the run ended in.
-void check_undo_all(EditorState& s, const Sample& chosen) {
+void check_undo_all(EditorState& s, const Sample& chosen, const std::string& path) {
     Arrangement& a = s.arrangement;
     history_end_drag(a); // a carry still going ends here
     const Tables now = tables_of(s);
@@ -187,6 +199,7 @@ void check_undo_all(EditorState& s, const Sample& chosen) {
         ++edits;
         check_state(s, chosen.original);
     }
+    check_unsaved(s, path);
     const Tables loaded = tables_of(s);
     check(loaded.held.empty());
     for (uint32_t p = 0; p < a.tile_count; ++p) check(a.origin[p] == p);
@@ -223,7 +236,7 @@ void start_run(const Sample& chosen, bool large, const std::string& path) {
         check(s.tileset.streams[STREAM_INFO].unpacked_size == info.size());
         memcpy(s.tileset.streams[STREAM_INFO].unpacked, info.data(), info.size());
         arrangement_init(s.arrangement, s.tileset); // and a new history
-        remember_saved_tables(s);
+        history_mark_saved(s.arrangement);
         s.arrangement.holding = HoldingArea{};
         s.mode = MODE_TILESET;
         s.scroll = 0;
@@ -268,6 +281,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         check_state(s, chosen.original);
     }
     if (access((path + ".swaps").c_str(), F_OK) == 0) check_saved_swap_list(chosen, path);
-    check_undo_all(s, chosen);
+    check_unsaved(s, path);
+    check_undo_all(s, chosen, path);
     return 0;
 }

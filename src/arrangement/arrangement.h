@@ -100,6 +100,12 @@ bool history_redo(Arrangement& a);
 // Memory the kept edits take, in bytes.
 size_t history_bytes(const Arrangement& a);
 
+// Whether the eight tables differ from those at the last mark (or from
+// those when the history began). Kept up to date from what each handling,
+// undo and redo changed, so asking costs nothing.
+void history_mark_saved(Arrangement& a);
+bool history_unsaved(const Arrangement& a);
+
 // --- swap list and batch replay ------------------------------------------------
 
 // One entry: from in bits 0-11, to in bits 16-27.

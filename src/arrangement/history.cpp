@@ -64,6 +64,12 @@ struct History {
     HoldingArea holding;
     uint32_t holding_count = 0;
 
+    // The eight tables as last saved, and which positions differ from them.
+    std::vector<uint8_t> saved_attrs[2];
+    std::vector<uint32_t> saved_words[6];
+    std::vector<uint8_t> unsaved_at;
+    uint32_t unsaved_positions = 0;
+
     // Positions the last comparison found changed; `marked` while listed.
     std::vector<uint32_t> changed;
     std::vector<uint8_t> marked;
@@ -153,33 +159,40 @@ bool same_record(const TileRecord& x, const TileRecord& y) {
     return same_slot(slot_of(0, x), slot_of(0, y));
 }
 
-// Lists the positions in [first, end) of one column whose live value
-// differs from the shadow's. Most handlings change nothing or a few
-// positions, so memcmp halves the range down to short stretches and passes
-// over the equal ones; `differs` says the range is known to differ.
-template <typename T>
-void find_in_range(const T* live, const T* shadow, uint32_t first, uint32_t end, bool differs,
-                   History& h) {
-    constexpr uint32_t SHORT = 256 / sizeof(T);
-    if (!differs && memcmp(live + first, shadow + first, (end - first) * sizeof(T)) == 0) return;
-    if (end - first > SHORT) {
-        uint32_t middle = first + (end - first) / 2;
-        bool left = memcmp(live + first, shadow + first, (middle - first) * sizeof(T)) != 0;
-        if (left) find_in_range(live, shadow, first, middle, true, h);
-        // The right half differs for certain when the whole did and the
-        // left half did not.
-        find_in_range(live, shadow, middle, end, !left, h);
-        return;
-    }
-    for (uint32_t p = first; p < end; ++p) {
-        if (live[p] == shadow[p] || h.marked[p]) continue;
-        h.marked[p] = 1;
-        h.changed.push_back(p);
-    }
-}
-
+// Lists the positions of one column whose live value differs from the
+// shadow's. Most handlings change nothing or a few positions, so memcmp
+// passes over equal stretches in growing steps; a step that differs is
+// halved down to a short one, which is compared value by value. Each value
+// is compared about once whatever the changes.
 template <typename T> void find_in_column(const T* live, const T* shadow, History& h) {
-    find_in_range(live, shadow, 0, h.tile_count, false, h);
+    constexpr uint32_t SHORT = 256 / sizeof(T);
+    const uint32_t n = h.tile_count;
+    auto differ = [&](uint32_t first, uint32_t end) {
+        return memcmp(live + first, shadow + first, (end - first) * sizeof(T)) != 0;
+    };
+    uint32_t first = 0, step = SHORT;
+    while (first < n) {
+        uint32_t end = std::min(n, first + step);
+        if (!differ(first, end)) {
+            first = end;
+            step *= 2;
+            continue;
+        }
+        while (end - first > SHORT) {
+            uint32_t middle = first + (end - first) / 2;
+            if (differ(first, middle))
+                end = middle;
+            else
+                first = middle;
+        }
+        for (uint32_t p = first; p < end; ++p) {
+            if (live[p] == shadow[p] || h.marked[p]) continue;
+            h.marked[p] = 1;
+            h.changed.push_back(p);
+        }
+        first = end;
+        step = SHORT;
+    }
 }
 
 void find_changes(Arrangement& a, History& h) {
@@ -198,11 +211,45 @@ bool holding_differs(const Arrangement& a, const History& h) {
     return false;
 }
 
+// Whether position p's live tables differ from those last saved, kept up
+// to date for every position a handling, undo or redo changes.
+void recheck_saved(History& h, const Columns& live, uint32_t p) {
+    bool differs = false;
+    for (int i = 0; i < 2; ++i) differs |= live.attrs[i][p] != h.saved_attrs[i][p];
+    for (int i = 0; i < 6; ++i) differs |= live.words[i][p] != h.saved_words[i][p];
+    if (differs == bool(h.unsaved_at[p])) return;
+    h.unsaved_at[p] = differs;
+    if (differs)
+        ++h.unsaved_positions;
+    else
+        --h.unsaved_positions;
+}
+
+void mark_saved(Arrangement& a, History& h) {
+    const Columns live = live_columns(a);
+    for (int i = 0; i < 2; ++i)
+        h.saved_attrs[i].assign(live.attrs[i], live.attrs[i] + h.tile_count);
+    for (int i = 0; i < 6; ++i)
+        h.saved_words[i].assign(live.words[i], live.words[i] + h.tile_count);
+    h.unsaved_at.assign(h.tile_count, 0);
+    h.unsaved_positions = 0;
+}
+
+// Writes one position of both the live state and the shadow.
+void put(History& h, const Columns& live, const Columns& shadow, uint32_t p, const Slot& s) {
+    write_slot(live, p, s);
+    write_slot(shadow, p, s);
+    recheck_saved(h, live, p);
+}
+
 // The shadow takes the live values of the listed positions, the selection
 // and the holding area.
 void take_over(Arrangement& a, History& h) {
     const Columns live = live_columns(a), shadow = shadow_columns(h);
-    for (uint32_t p : h.changed) write_slot(shadow, p, read_slot(live, p));
+    for (uint32_t p : h.changed) {
+        write_slot(shadow, p, read_slot(live, p));
+        recheck_saved(h, live, p);
+    }
     if (h.tile_count) memcpy(h.selected.data(), a.selected.data(), h.tile_count);
     h.selected_count = a.selected_count;
     h.holding_count = std::min(a.holding_count, HOLDING_CAPACITY);
@@ -217,6 +264,7 @@ void start(Arrangement& a, History& h) {
     h.marked.assign(n, 0);
     h.drag_index.assign(n, 0);
     h.where.assign(n, 0);
+    mark_saved(a, h);
     for (uint32_t p = 0; p < n; ++p) h.changed.push_back(p);
     take_over(a, h);
     h.changed.clear();
@@ -368,12 +416,10 @@ void apply(Arrangement& a, History& h, const Edit& e, bool forward) {
     }
     for (size_t i = 0; i < e.moves.size(); ++i) {
         uint32_t to = e.moves[i] & 0xFFFF, from = e.moves[i] >> 16;
-        write_slot(live, forward ? to : from, h.moved[i]);
-        write_slot(shadow, forward ? to : from, h.moved[i]);
+        put(h, live, shadow, forward ? to : from, h.moved[i]);
     }
     for (const Slot& s : forward ? e.tiles_after : e.tiles_before) {
-        write_slot(live, s.index, s);
-        write_slot(shadow, s.index, s);
+        put(h, live, shadow, s.index, s);
     }
 
     const std::vector<uint8_t>& bits =
@@ -388,14 +434,18 @@ void apply(Arrangement& a, History& h, const Edit& e, bool forward) {
     a.holding_count = h.holding_count = forward ? e.held_count_after : e.held_count_before;
 }
 
+// Makes the history on first use; false when the arrangement has one.
+bool make_history(Arrangement& a) {
+    if (a.history && a.history->tile_count == a.tile_count) return false;
+    a.history.reset(new History);
+    start(a, *a.history);
+    return true;
+}
+
 } // namespace
 
 void history_begin_edit(Arrangement& a) {
-    if (!a.history || a.history->tile_count != a.tile_count) {
-        a.history.reset(new History);
-        start(a, *a.history);
-        return;
-    }
+    if (make_history(a)) return;
     // Anything changed since the last boundary is taken as it is.
     find_changes(a, *a.history);
     take_over(a, *a.history);
@@ -446,3 +496,11 @@ bool history_redo(Arrangement& a) {
 }
 
 size_t history_bytes(const Arrangement& a) { return a.history ? a.history->bytes : 0; }
+
+void history_mark_saved(Arrangement& a) {
+    if (!make_history(a)) mark_saved(a, *a.history);
+}
+
+bool history_unsaved(const Arrangement& a) {
+    return a.history && a.history->unsaved_positions != 0;
+}

@@ -14,7 +14,6 @@
 #include <SDL.h>
 #include <cstdint>
 #include <string>
-#include <vector>
 
 constexpr int SCREEN_WIDTH = 320;
 constexpr int SCREEN_HEIGHT = 512;
@@ -42,8 +41,7 @@ struct EditorState {
     std::string swaps_path;
     TilesetFile tileset;
     Arrangement arrangement;
-    std::vector<uint8_t> saved_tables; // the eight tables as last loaded or saved
-    std::string caption;               // as last set
+    std::string caption; // as last set
     EditorMode mode;
     uint32_t scroll;
     uint32_t max_scroll;
@@ -71,8 +69,6 @@ void editor_handle_event(const SDL_Event& event);
 
 // The tileset's info stream is gone after a save whose packing failed.
 bool tables_present(const EditorState& s);
-// Takes the current tables as the ones on disk.
-void remember_saved_tables(EditorState& s);
 // "Kelbo Tool - NAME", then " (unsaved)", " - holding view" and " - N held"
 // as they apply.
 std::string editor_caption(const EditorState& s);

@@ -43,7 +43,7 @@ void save(EditorState& s) {
         if (!tables_present(s)) s.running = false;
         return;
     }
-    remember_saved_tables(s);
+    history_mark_saved(s.arrangement);
     write_swap_list(s.swaps_path.c_str(), s.arrangement.origin.data(), s.arrangement.tile_count);
 }
 

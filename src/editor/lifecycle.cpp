@@ -74,33 +74,17 @@ void undo_or_redo(EditorState& s, SDLKey sym) {
         history_redo(s.arrangement);
 }
 
-const uint8_t* table_area(const EditorState& s) {
-    return s.tileset.streams[STREAM_INFO].unpacked + TABLES_OFFSET;
-}
-
-size_t table_area_size(const EditorState& s) {
-    return fixed_info_size(s.tileset.version) - TABLES_OFFSET;
-}
-
 } // namespace
 
 EditorState& editor_state() { return g_state; }
 
 bool tables_present(const EditorState& s) { return s.tileset.streams[STREAM_INFO].unpacked; }
 
-void remember_saved_tables(EditorState& s) {
-    if (!tables_present(s)) return;
-    s.saved_tables.assign(table_area(s), table_area(s) + table_area_size(s));
-}
-
 std::string editor_caption(const EditorState& s) {
     const char* path = s.tileset_path ? s.tileset_path : "";
     const char* slash = strrchr(path, '/');
     std::string text = std::string("Kelbo Tool - ") + (slash ? slash + 1 : path);
-    if (tables_present(s) &&
-        (s.saved_tables.size() != table_area_size(s) ||
-         memcmp(s.saved_tables.data(), table_area(s), table_area_size(s)) != 0))
-        text += " (unsaved)";
+    if (history_unsaved(s.arrangement)) text += " (unsaved)";
     if (s.mode == MODE_HOLDING) text += " - holding view";
     if (s.arrangement.holding_count > 0)
         text += " - " + std::to_string(s.arrangement.holding_count) + " held";
@@ -116,7 +100,7 @@ bool editor_open(const char* path) {
         return false;
     }
     arrangement_init(s.arrangement, s.tileset);
-    remember_saved_tables(s);
+    history_mark_saved(s.arrangement); // the tables as loaded
     // Rounded up, so that a last row that is not full can be shown too.
     uint32_t rows = (s.arrangement.tile_count + GRID_COLUMNS - 1) / GRID_COLUMNS;
     s.max_scroll = rows > GRID_ROWS ? rows - GRID_ROWS : 0;
@@ -188,7 +172,6 @@ void editor_close() {
     s.screen = nullptr;
     arrangement_free(s.arrangement);
     s.swaps_path = std::string();
-    s.saved_tables = std::vector<uint8_t>();
     s.caption = std::string();
     tileset_release(s.tileset);
     s.running = false;
