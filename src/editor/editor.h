@@ -27,7 +27,8 @@ constexpr uint32_t MARKER_KEY = 1; // transparent pixel value of the markers
 
 enum EditorMode { MODE_TILESET = 0, MODE_HOLDING = 1 };
 
-// A view's handlers; the loop takes Tab, Escape, 1 and 2 before them.
+// A view's handlers; the loop takes Tab, Escape, 1, 2 and Ctrl+Z / Ctrl+Y
+// (undo and redo) before them.
 struct ModeHandlers {
     void (*key_down)(const SDL_KeyboardEvent& key);
     void (*button_down)(const SDL_MouseButtonEvent& button);
