@@ -1,5 +1,6 @@
 // sort_selection over nearly the whole large tileset in reverse order,
-// beside a plain stable sort of the same records.
+// beside a plain stable sort of the same records; then the same sort kept
+// as an edit, undone and redone.
 #include "bench_support.h"
 
 #include "arrangement.h"
@@ -78,6 +79,53 @@ void stable_sort_floor(benchmark::State& state) {
     }
 }
 
+// The sort with the history's end of edit, which finds and keeps what
+// changed. The begin, which takes the restored tables as they are, is not
+// timed.
+void sort_recorded(benchmark::State& state) {
+    ReversedSelection r;
+    if (!r.ok) {
+        state.SkipWithError("setup failed");
+        return;
+    }
+    for (auto _ : state) {
+        state.PauseTiming();
+        r.restore();
+        history_begin_edit(r.a);
+        state.ResumeTiming();
+        sort_selection(r.a);
+        history_end_edit(r.a, false);
+    }
+}
+
+// Undo (or redo) of the sort, the other direction between the timed ones.
+void undo_redo_sort(benchmark::State& state, bool undo) {
+    ReversedSelection r;
+    if (!r.ok) {
+        state.SkipWithError("setup failed");
+        return;
+    }
+    history_begin_edit(r.a);
+    sort_selection(r.a);
+    history_end_edit(r.a, false);
+    state.counters["edit_bytes"] = double(history_bytes(r.a));
+    bool ok = true;
+    if (!undo) ok = history_undo(r.a);
+    for (auto _ : state) {
+        ok = ok && (undo ? history_undo(r.a) : history_redo(r.a));
+        state.PauseTiming();
+        ok = ok && (undo ? history_redo(r.a) : history_undo(r.a));
+        state.ResumeTiming();
+    }
+    if (!ok) state.SkipWithError("nothing to undo or redo");
+    // Each timed step is followed by its opposite.
+    bool sorted = std::is_sorted(r.a.origin.begin(), r.a.origin.end());
+    if (sorted != undo) state.SkipWithError("the sort was not undone and redone");
+}
+
+void undo_sort(benchmark::State& state) { undo_redo_sort(state, true); }
+void redo_sort(benchmark::State& state) { undo_redo_sort(state, false); }
+
 } // namespace
 
 BENCHMARK(sort_selection_reversed)
@@ -85,3 +133,6 @@ BENCHMARK(sort_selection_reversed)
     ->Unit(benchmark::kMicrosecond)
     ->UseRealTime();
 BENCHMARK(stable_sort_floor)->Name("sort/floor")->Unit(benchmark::kMicrosecond)->UseRealTime();
+BENCHMARK(sort_recorded)->Name("sort/recorded_edit")->Unit(benchmark::kMicrosecond)->UseRealTime();
+BENCHMARK(undo_sort)->Name("undo/history_undo_sort")->Unit(benchmark::kMicrosecond)->UseRealTime();
+BENCHMARK(redo_sort)->Name("redo/history_redo_sort")->Unit(benchmark::kMicrosecond)->UseRealTime();

@@ -47,6 +47,13 @@ const Row ROWS[] = {
     {"full redraw, 160 tiles, 40 selected", "redraw/render_tileset_view", "redraw/floor", 2.0, CPU},
     {"carry step handled and redrawn", "carry/editor_handle_event", "carry/floor", 1.10, CPU},
     {"sort_selection, 4095 reversed", "sort/sort_selection_4095", "sort/floor", 3.0, CPU},
+    // Undo and redo are held against the sort they take back or redo.
+    {"undo of that sort (history_undo)", "undo/history_undo_sort", "sort/sort_selection_4095", 1.5,
+     CPU},
+    {"redo of that sort (history_redo)", "redo/history_redo_sort", "sort/sort_selection_4095", 1.5,
+     CPU},
+    {"that sort kept as an edit (+ history_end_edit)", "sort/recorded_edit",
+     "sort/sort_selection_4095", 0, CPU},
     // What durability costs: the same operations against floors that only
     // write the bytes in place.
     {"save, floor without fsync", "save/tileset_save", "save/floor", 0, WALL},

@@ -3,12 +3,16 @@
 // still account for every tile exactly once, its counters must match what
 // they count, and every tile's table entries must have moved with it. After
 // a run that saved, the swap list written beside the file, replayed onto
-// the sample, must give the tables that were saved.
+// the sample, must give the very file that was saved. At the end,
+// "unsaved" must match the file on disk, undoing everything must give back
+// the sample's tables with nothing moved or held, and redoing as much the
+// state the run ended in.
 #include "arrangement.h"
 #include "editor.h"
 #include "fuzz_support.h"
 #include "sample_tileset.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <unistd.h>
@@ -19,9 +23,9 @@ __attribute__((no_sanitize("coverage"))) void check(bool ok) {
     if (!ok) __builtin_trap();
 }
 
-const SDLKey KEYS[KEY_COUNT] = {SDLK_TAB, SDLK_ESCAPE, SDLK_1,      SDLK_2,        SDLK_KP1,
-                                SDLK_f,   SDLK_r,      SDLK_s,      SDLK_v,        SDLK_w,
-                                SDLK_x,   SDLK_DELETE, SDLK_PAGEUP, SDLK_PAGEDOWN, SDLK_a};
+const SDLKey KEYS[KEY_COUNT] = {SDLK_TAB,    SDLK_ESCAPE,   SDLK_1, SDLK_2, SDLK_KP1, SDLK_f,
+                                SDLK_r,      SDLK_s,        SDLK_v, SDLK_w, SDLK_x,   SDLK_DELETE,
+                                SDLK_PAGEUP, SDLK_PAGEDOWN, SDLK_z, SDLK_y, SDLK_a};
 const SDLMod MODIFIERS[4] = {KMOD_NONE, KMOD_LCTRL, KMOD_LSHIFT, SDLMod(KMOD_LCTRL | KMOD_LSHIFT)};
 
 struct Sample {
@@ -138,18 +142,73 @@ bool next_event(const uint8_t*& at, const uint8_t* end, SDL_Event& event, bool& 
     }
 }
 
-// The last save's tables must be what its swap list makes of the sample.
+std::vector<uint8_t> read_whole_file(const std::string& path) {
+    std::vector<uint8_t> bytes;
+    FILE* f = fopen(path.c_str(), "rb");
+    check(f != nullptr);
+    uint8_t block[65536];
+    for (size_t n; (n = fread(block, 1, sizeof block, f)) > 0;)
+        bytes.insert(bytes.end(), block, block + n);
+    fclose(f);
+    return bytes;
+}
+
+// The last save must be what its swap list makes of the sample, byte for
+// byte.
 void check_saved_swap_list(const Sample& chosen, const std::string& path) {
     static const std::string replay = scratch_file("replay.tileset");
     check(write_whole_file(replay, chosen.file));
     run_batch(replay.c_str(), (path + ".swaps").c_str());
-    TilesetFile saved = {}, replayed = {};
-    check(tileset_load(saved, path.c_str(), STREAM_MASK_INFO));
-    check(tileset_load(replayed, replay.c_str(), STREAM_MASK_INFO));
-    check(memcmp(saved.streams[STREAM_INFO].unpacked, replayed.streams[STREAM_INFO].unpacked,
-                 fixed_info_size(saved.version)) == 0);
-    tileset_release(saved);
-    tileset_release(replayed);
+    check(read_whole_file(path) == read_whole_file(replay));
+}
+
+// What undo and redo must give back, apart from the selection.
+struct Tables {
+    std::vector<uint8_t> info;
+    std::vector<uint32_t> origin;
+    std::vector<uint32_t> held; // origins; the entries follow from check_state
+};
+
+__attribute__((no_sanitize("coverage"))) Tables tables_of(const EditorState& s) {
+    const Arrangement& a = s.arrangement;
+    const uint8_t* info = s.tileset.streams[STREAM_INFO].unpacked;
+    Tables t{std::vector<uint8_t>(info, info + fixed_info_size(s.tileset.version)), a.origin, {}};
+    for (uint32_t k = 0; k < a.holding_count; ++k) t.held.push_back(a.holding.records[k].origin);
+    return t;
+}
+
+// "Unsaved" must say whether the tables differ from those in the file.
+void check_unsaved(EditorState& s, const std::string& path) {
+    TilesetFile disk = {};
+    check(tileset_load(disk, path.c_str(), STREAM_MASK_INFO));
+    const size_t size = fixed_info_size(disk.version) - TABLES_OFFSET;
+    bool differs = memcmp(disk.streams[STREAM_INFO].unpacked + TABLES_OFFSET,
+                          s.tileset.streams[STREAM_INFO].unpacked + TABLES_OFFSET, size) != 0;
+    check(history_unsaved(s.arrangement) == differs);
+    tileset_release(disk);
+}
+
+// Undoes every edit, which must give back the sample as loaded, then
+// redoes as many, which must give back the state the run ended in.
+void check_undo_all(EditorState& s, const Sample& chosen, const std::string& path) {
+    Arrangement& a = s.arrangement;
+    history_end_drag(a); // a carry still going ends here
+    const Tables now = tables_of(s);
+    size_t edits = 0;
+    while (history_undo(a)) {
+        ++edits;
+        check_state(s, chosen.original);
+    }
+    check_unsaved(s, path);
+    const Tables loaded = tables_of(s);
+    check(loaded.held.empty());
+    for (uint32_t p = 0; p < a.tile_count; ++p) check(a.origin[p] == p);
+    check(loaded.info.size() <= chosen.streams.info.size() &&
+          memcmp(loaded.info.data(), chosen.streams.info.data(), loaded.info.size()) == 0);
+    // As many redos as undos; what the run itself undid may follow.
+    for (size_t i = 0; i < edits; ++i) check(history_redo(a));
+    const Tables again = tables_of(s);
+    check(again.info == now.info && again.origin == now.origin && again.held == now.held);
 }
 
 // Opening the editor per run costs far more than the events (the large
@@ -176,7 +235,8 @@ void start_run(const Sample& chosen, bool large, const std::string& path) {
         const std::vector<uint8_t>& info = chosen.streams.info;
         check(s.tileset.streams[STREAM_INFO].unpacked_size == info.size());
         memcpy(s.tileset.streams[STREAM_INFO].unpacked, info.data(), info.size());
-        arrangement_init(s.arrangement, s.tileset);
+        arrangement_init(s.arrangement, s.tileset); // and a new history
+        history_mark_saved(s.arrangement);
         s.arrangement.holding = HoldingArea{};
         s.mode = MODE_TILESET;
         s.scroll = 0;
@@ -221,5 +281,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         check_state(s, chosen.original);
     }
     if (access((path + ".swaps").c_str(), F_OK) == 0) check_saved_swap_list(chosen, path);
+    check_unsaved(s, path);
+    check_undo_all(s, chosen, path);
     return 0;
 }

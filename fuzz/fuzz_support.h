@@ -47,6 +47,8 @@ enum KeyIndex : uint8_t {
     KEY_DELETE,
     KEY_PAGEUP,
     KEY_PAGEDOWN,
+    KEY_Z,
+    KEY_Y,
     KEY_OTHER,
     KEY_COUNT,
 };

@@ -122,6 +122,29 @@ void editor_seeds(const std::string& folder) {
         carry.key(KEY_KP1);
         carry.key(KEY_ESCAPE);
         put(folder, ("carry-scroll" + tag).c_str(), carry.bytes);
+
+        // Undo and redo a carry and a cut, redo with Ctrl+Shift+Z, save,
+        // undo past the save and save again.
+        W undo(large);
+        undo.modifiers(MOD_CTRL);
+        undo.press(3, W::cx(2), W::cy(2));
+        undo.move(W::cx(3), W::cy(2));
+        undo.move(W::cx(3), W::cy(3));
+        undo.release(3, W::cx(3), W::cy(3));
+        undo.key(KEY_Z);
+        undo.key(KEY_Y);
+        undo.key(KEY_X);
+        undo.key(KEY_Z);
+        undo.modifiers(MOD_CTRL_SHIFT);
+        undo.key(KEY_Z);
+        undo.modifiers(MOD_CTRL);
+        undo.key(KEY_F);
+        undo.key(KEY_S);
+        undo.key(KEY_Z);
+        undo.key(KEY_Z);
+        undo.key(KEY_S);
+        undo.modifiers(MOD_NONE);
+        put(folder, ("undo-redo-save" + tag).c_str(), undo.bytes);
     }
 }
 

@@ -16,7 +16,9 @@
 
 #include "../storage/tileset.h"
 
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 constexpr uint32_t HOLDING_CAPACITY = 160; // one screenful of cells
@@ -24,6 +26,12 @@ constexpr uint32_t NO_POSITION = UINT32_MAX;
 
 struct HoldingArea {
     TileRecord records[HOLDING_CAPACITY];
+};
+
+// Undo and redo of edits; see history_begin_edit below.
+struct History;
+struct HistoryDeleter {
+    void operator()(History* history) const;
 };
 
 struct Arrangement {
@@ -34,9 +42,11 @@ struct Arrangement {
     uint32_t selected_count;
     HoldingArea holding;
     uint32_t holding_count;
+    std::unique_ptr<History, HistoryDeleter> history; // made by the first history_begin_edit
 };
 
-// Binds to a tileset loaded with its info stream; identity arrangement.
+// Binds to a tileset loaded with its info stream; identity arrangement, no
+// history.
 void arrangement_init(Arrangement& a, const TilesetFile& tileset);
 void arrangement_free(Arrangement& a);
 
@@ -57,6 +67,44 @@ void paste_selection(Arrangement& a, bool from_end);
 void fill_empty_positions(Arrangement& a);
 void sort_selection(Arrangement& a);
 void place_holding_record(Arrangement& a, uint32_t k);
+
+// --- undo and redo ------------------------------------------------------------
+//
+// An edit is whatever one handling changes in the tables, `origin` or the
+// holding area; the caller marks where each handling begins and ends:
+//
+//   history_begin_edit(a);
+//   cut_selection(a);                  // any number of changes
+//   history_end_edit(a, false);        // one edit, if anything changed
+//   history_undo(a);                   // tables, origin, holding area and
+//   history_redo(a);                   // selection as before / after it
+//
+// Selection-only handling makes no edit. A drag's handlings (`drag` true)
+// add to one open edit until history_end_drag; a handling in between that
+// makes an edit of its own ends the drag's edit first. A new edit drops
+// what could have been redone. Edits are kept as change lists (a tile that
+// only moved costs its two positions) and the oldest are dropped once they
+// take more than HISTORY_BYTE_LIMIT; a full sort of 4095 tiles costs about
+// 17 KB. Changes made outside a begin/end pair are taken as they are, not
+// recorded.
+
+constexpr size_t HISTORY_BYTE_LIMIT = size_t(64) << 20;
+
+void history_begin_edit(Arrangement& a);
+void history_end_edit(Arrangement& a, bool drag);
+void history_end_drag(Arrangement& a);
+// Both end an open drag edit first; false when there is nothing to undo
+// (redo).
+bool history_undo(Arrangement& a);
+bool history_redo(Arrangement& a);
+// Memory the kept edits take, in bytes.
+size_t history_bytes(const Arrangement& a);
+
+// Whether the eight tables differ from those at the last mark (or from
+// those when the history began). Kept up to date from what each handling,
+// undo and redo changed, so asking costs nothing.
+void history_mark_saved(Arrangement& a);
+bool history_unsaved(const Arrangement& a);
 
 // --- swap list and batch replay ------------------------------------------------
 

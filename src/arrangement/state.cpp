@@ -9,6 +9,7 @@ void arrangement_init(Arrangement& a, const TilesetFile& tileset) {
     a.selected.assign(a.tile_count, 0);
     a.selected_count = 0;
     a.holding_count = 0;
+    a.history.reset();
 }
 
 void arrangement_free(Arrangement& a) {
@@ -18,6 +19,7 @@ void arrangement_free(Arrangement& a) {
     a.selected_count = 0;
     a.holding_count = 0;
     a.info = TileInfoView{};
+    a.history.reset();
 }
 
 void swap_positions(Arrangement& a, uint32_t p, uint32_t q) {

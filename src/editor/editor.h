@@ -27,7 +27,8 @@ constexpr uint32_t MARKER_KEY = 1; // transparent pixel value of the markers
 
 enum EditorMode { MODE_TILESET = 0, MODE_HOLDING = 1 };
 
-// A view's handlers; the loop takes Tab, Escape, 1 and 2 before them.
+// A view's handlers; the loop takes Tab, Escape, 1, 2 and Ctrl+Z / Ctrl+Y
+// (undo and redo) before them.
 struct ModeHandlers {
     void (*key_down)(const SDL_KeyboardEvent& key);
     void (*button_down)(const SDL_MouseButtonEvent& button);
@@ -41,6 +42,7 @@ struct EditorState {
     std::string swaps_path;
     TilesetFile tileset;
     Arrangement arrangement;
+    std::string caption; // as last set
     EditorMode mode;
     uint32_t scroll;
     uint32_t max_scroll;
@@ -62,8 +64,15 @@ bool editor_open(const char* path);
 void editor_run();
 void editor_close();
 
-// Handles one event as the loop does, then redraws and flips.
+// Handles one event as the loop does, then sets the caption, redraws and
+// flips.
 void editor_handle_event(const SDL_Event& event);
+
+// The tileset's info stream is gone after a save whose packing failed.
+bool tables_present(const EditorState& s);
+// "Kelbo Tool - NAME", then " (unsaved)", " - holding view" and " - N held"
+// as they apply.
+std::string editor_caption(const EditorState& s);
 
 // Handler tables of the two views.
 extern const ModeHandlers TILESET_VIEW_HANDLERS;

@@ -7,9 +7,6 @@ namespace {
 bool ctrl_held() { return (SDL_GetModState() & KMOD_CTRL) != 0; }
 bool shift_held() { return (SDL_GetModState() & KMOD_SHIFT) != 0; }
 
-// The tileset's tables are gone after a save whose packing failed.
-bool tables_present(const EditorState& s) { return s.tileset.streams[STREAM_INFO].unpacked; }
-
 // The grid cell under a pointer, or false outside the 10 x 16 grid.
 bool cell_at(int x, int y, uint32_t& column, uint32_t& row) {
     if (x < 0 || y < 0 || x >= GRID_COLUMNS * CELL_SIZE || y >= GRID_ROWS * CELL_SIZE) return false;
@@ -46,6 +43,7 @@ void save(EditorState& s) {
         if (!tables_present(s)) s.running = false;
         return;
     }
+    history_mark_saved(s.arrangement);
     write_swap_list(s.swaps_path.c_str(), s.arrangement.origin.data(), s.arrangement.tile_count);
 }
 
@@ -124,7 +122,8 @@ void tileset_button_down(const SDL_MouseButtonEvent& button) {
     }
 }
 
-void tileset_button_up(const SDL_MouseButtonEvent& button) {
+// In either view a release ends its button's drag.
+void button_up(const SDL_MouseButtonEvent& button) {
     EditorState& s = editor_state();
     if (button.button == SDL_BUTTON_LEFT) s.painting = false;
     if (button.button == SDL_BUTTON_RIGHT) s.carrying = false;
@@ -171,12 +170,11 @@ void holding_button_down(const SDL_MouseButtonEvent& button) {
         place_holding_record(s.arrangement, row * GRID_COLUMNS + column);
 }
 
-void ignore_button(const SDL_MouseButtonEvent&) {}
 void ignore_motion(const SDL_MouseMotionEvent&) {}
 
 } // namespace
 
-const ModeHandlers TILESET_VIEW_HANDLERS = {tileset_key_down, tileset_button_down,
-                                            tileset_button_up, tileset_motion, render_tileset_view};
-const ModeHandlers HOLDING_VIEW_HANDLERS = {holding_key_down, holding_button_down, ignore_button,
+const ModeHandlers TILESET_VIEW_HANDLERS = {tileset_key_down, tileset_button_down, button_up,
+                                            tileset_motion, render_tileset_view};
+const ModeHandlers HOLDING_VIEW_HANDLERS = {holding_key_down, holding_button_down, button_up,
                                             ignore_motion, render_holding_view};

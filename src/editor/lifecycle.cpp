@@ -3,6 +3,7 @@
 #include "editor.h"
 
 #include <cstdio>
+#include <cstring>
 
 namespace {
 
@@ -31,9 +32,17 @@ SDL_Surface* wrap_images(EditorState& s, int height) {
     return surface;
 }
 
+// The caption is set only when its text changes.
+void show_caption(EditorState& s) {
+    std::string text = editor_caption(s);
+    if (text == s.caption) return;
+    s.caption = text;
+    SDL_WM_SetCaption(s.caption.c_str(), nullptr);
+}
+
 bool open_window(EditorState& s) {
     if (SDL_Init(SDL_INIT_VIDEO) != 0) return false;
-    SDL_WM_SetCaption("Kelbo Tool", nullptr);
+    show_caption(s);
     s.screen = SDL_SetVideoMode(SCREEN_WIDTH, SCREEN_HEIGHT, 32, SDL_SWSURFACE);
     if (!s.screen) return false;
     if (s.tileset.image_block_count > 0) {
@@ -44,9 +53,43 @@ bool open_window(EditorState& s) {
     return build_marker_surfaces();
 }
 
+// One handler call is one handling for the history: what it changes in
+// the tables, origin or holding area is an edit, or with `drag` part of the
+// carry's edit.
+template <typename Event>
+void handle(void (*handler)(const Event&), const Event& event, bool drag) {
+    EditorState& s = g_state;
+    bool tracked = tables_present(s);
+    if (tracked) history_begin_edit(s.arrangement);
+    handler(event);
+    if (tracked && tables_present(s)) history_end_edit(s.arrangement, drag);
+}
+
+// Ctrl+Z undoes; Ctrl+Y and Ctrl+Shift+Z redo. Not while a drag goes on.
+void undo_or_redo(EditorState& s, SDLKey sym) {
+    if (s.painting || s.carrying || !tables_present(s)) return;
+    if (sym == SDLK_z && !(SDL_GetModState() & KMOD_SHIFT))
+        history_undo(s.arrangement);
+    else
+        history_redo(s.arrangement);
+}
+
 } // namespace
 
 EditorState& editor_state() { return g_state; }
+
+bool tables_present(const EditorState& s) { return s.tileset.streams[STREAM_INFO].unpacked; }
+
+std::string editor_caption(const EditorState& s) {
+    const char* path = s.tileset_path ? s.tileset_path : "";
+    const char* slash = strrchr(path, '/');
+    std::string text = std::string("Kelbo Tool - ") + (slash ? slash + 1 : path);
+    if (history_unsaved(s.arrangement)) text += " (unsaved)";
+    if (s.mode == MODE_HOLDING) text += " - holding view";
+    if (s.arrangement.holding_count > 0)
+        text += " - " + std::to_string(s.arrangement.holding_count) + " held";
+    return text;
+}
 
 bool editor_open(const char* path) {
     EditorState& s = g_state;
@@ -57,7 +100,9 @@ bool editor_open(const char* path) {
         return false;
     }
     arrangement_init(s.arrangement, s.tileset);
-    uint32_t rows = s.arrangement.tile_count / GRID_COLUMNS;
+    history_mark_saved(s.arrangement); // the tables as loaded
+    // Rounded up, so that a last row that is not full can be shown too.
+    uint32_t rows = (s.arrangement.tile_count + GRID_COLUMNS - 1) / GRID_COLUMNS;
     s.max_scroll = rows > GRID_ROWS ? rows - GRID_ROWS : 0;
     s.swaps_path = std::string(path) + ".swaps";
 
@@ -71,6 +116,7 @@ bool editor_open(const char* path) {
 
 void editor_handle_event(const SDL_Event& event) {
     EditorState& s = g_state;
+    const ModeHandlers& view = handlers_for(s.mode);
     switch (event.type) {
     case SDL_KEYDOWN:
         switch (event.key.keysym.sym) {
@@ -78,16 +124,27 @@ void editor_handle_event(const SDL_Event& event) {
         case SDLK_ESCAPE: s.running = false; break;
         case SDLK_1: s.mode = MODE_TILESET; break;
         case SDLK_2: s.mode = MODE_HOLDING; break;
-        default: handlers_for(s.mode).key_down(event.key); break;
+        case SDLK_y:
+        case SDLK_z:
+            if (SDL_GetModState() & KMOD_CTRL) {
+                undo_or_redo(s, event.key.keysym.sym);
+                break;
+            }
+            handle(view.key_down, event.key, false);
+            break;
+        default: handle(view.key_down, event.key, false); break;
         }
         break;
-    case SDL_MOUSEMOTION: handlers_for(s.mode).motion(event.motion); break;
-    case SDL_MOUSEBUTTONDOWN: handlers_for(s.mode).button_down(event.button); break;
-    case SDL_MOUSEBUTTONUP: handlers_for(s.mode).button_up(event.button); break;
+    case SDL_MOUSEMOTION: handle(view.motion, event.motion, true); break;
+    case SDL_MOUSEBUTTONDOWN: handle(view.button_down, event.button, false); break;
+    case SDL_MOUSEBUTTONUP: handle(view.button_up, event.button, false); break;
     case SDL_QUIT: s.running = false; break;
     default: break;
     }
+    // The carry's edit ends with the carry, however that ended.
+    if (!s.carrying && tables_present(s)) history_end_drag(s.arrangement);
     if (!s.screen) return;
+    if (tables_present(s)) show_caption(s);
     handlers_for(s.mode).render();
     SDL_Flip(s.screen);
 }
@@ -115,6 +172,7 @@ void editor_close() {
     s.screen = nullptr;
     arrangement_free(s.arrangement);
     s.swaps_path = std::string();
+    s.caption = std::string();
     tileset_release(s.tileset);
     s.running = false;
 }

@@ -8,8 +8,6 @@ namespace {
 // can only be addressed up to this row.
 constexpr uint32_t LAST_REACHABLE_ROW = 32767 - IMAGE_SIDE + 1;
 
-bool tables_present(const EditorState& s) { return s.tileset.streams[STREAM_INFO].unpacked; }
-
 SDL_Rect cell_rect(uint32_t column, uint32_t row) {
     SDL_Rect r;
     r.x = Sint16(column * CELL_SIZE);

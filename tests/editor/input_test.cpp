@@ -174,15 +174,23 @@ TEST_F(EditorInputTest, CarryPausesWhileCtrlIsUp) {
     EXPECT_EQ(V({16}), selected());
 }
 
-TEST_F(EditorInputTest, ReleaseInHoldingViewLeavesTheDragGoing) {
+TEST_F(EditorInputTest, ReleaseInHoldingViewEndsTheDrag) {
     press(SDL_BUTTON_LEFT, cx(14), cy(14));
     key(SDLK_TAB);
     move_to_position(15); // motion in the holding view paints nothing
     release(SDL_BUTTON_LEFT, cx(15), cy(15));
     key(SDLK_TAB);
-    EXPECT_TRUE(state().painting);
+    EXPECT_FALSE(state().painting);
     move_to_position(16);
-    EXPECT_EQ(V({14, 16}), selected());
+    EXPECT_EQ(V({14}), selected());
+
+    press(SDL_BUTTON_RIGHT, cx(20), cy(20), KMOD_LCTRL);
+    key(SDLK_2);
+    release(SDL_BUTTON_RIGHT, cx(20), cy(20), KMOD_LCTRL);
+    key(SDLK_1);
+    EXPECT_FALSE(state().carrying);
+    move_to_position(21, KMOD_LCTRL);
+    EXPECT_EQ(V({20, 21}), origins(20, 21));
 }
 
 // --- keys ---------------------------------------------------------------------------
@@ -299,6 +307,121 @@ TEST_F(EditorInputTest, HoldingViewPlacesAndFillsOnly) {
     EXPECT_EQ(0u, arr().holding_count);
 }
 
+// --- undo and redo -------------------------------------------------------------------
+
+// Everything undo and redo put back.
+struct Snapshot {
+    std::vector<uint8_t> tables;
+    V origin, held;
+    std::vector<uint8_t> selected;
+    uint32_t selected_count;
+    bool operator==(const Snapshot& o) const {
+        return tables == o.tables && origin == o.origin && held == o.held &&
+               selected == o.selected && selected_count == o.selected_count;
+    }
+};
+
+class EditorUndoTest : public EditorInputTest {
+  protected:
+    Snapshot snapshot() {
+        const uint8_t* info = state().tileset.streams[STREAM_INFO].unpacked;
+        V held;
+        for (uint32_t k = 0; k < arr().holding_count; ++k) {
+            const TileRecord& r = arr().holding.records[k];
+            held.insert(held.end(), {r.attr_a, r.attr_b, r.image_offset, r.word1, r.word2, r.word3,
+                                     r.word4, r.word5, r.origin});
+        }
+        return {std::vector<uint8_t>(info, info + fixed_info_size(state().tileset.version)),
+                arr().origin, held, arr().selected, arr().selected_count};
+    }
+    void undo(int mod = KMOD_LCTRL) { key(SDLK_z, mod); }
+    void redo(int mod = KMOD_LCTRL) { key(SDLK_y, mod); }
+};
+
+TEST_F(EditorUndoTest, EveryKindOfEditUndoesAndRedoesInBothViews) {
+    std::vector<Snapshot> before, after;
+    auto edit = [&](auto&& act) {
+        before.push_back(snapshot());
+        act();
+        after.push_back(snapshot());
+        ASSERT_FALSE(before.back() == after.back())
+            << "edit " << before.size() << " changed nothing";
+    };
+    select_positions({5});
+    edit([&] { right_click(cx(9), cy(9)); });
+    click_position(23, KMOD_LSHIFT);
+    edit([&] { key(SDLK_x, KMOD_LCTRL); });
+    select_positions({40, 41});
+    edit([&] { key(SDLK_v, KMOD_LCTRL); });
+    click_position(50);
+    edit([&] { key(SDLK_w, KMOD_LCTRL); });
+    edit([&] { key(SDLK_f, KMOD_LCTRL); });
+    click_position(5, KMOD_LSHIFT);
+    edit([&] { key(SDLK_r, KMOD_LCTRL); });
+    select_positions({14, 15, 16});
+    edit([&] { key(SDLK_x, KMOD_LCTRL); });
+    click_position(77); // no edit; undoing the cut brings back its selection
+    key(SDLK_TAB);
+    edit([&] { click(CELL_SIZE + 16, 16); });
+    edit([&] { key(SDLK_DELETE); });
+
+    // Back through the holding view's own edits there, the rest in the
+    // tileset view; neither the view nor the scroll moves.
+    for (size_t i = before.size(); i-- > 0;) {
+        if (i == 6) key(SDLK_TAB);
+        undo();
+        ASSERT_TRUE(snapshot() == before[i]) << "undo of edit " << i + 1;
+    }
+    EXPECT_EQ(MODE_TILESET, state().mode);
+    undo();
+    EXPECT_TRUE(snapshot() == before[0]);
+
+    for (size_t i = 0; i < after.size(); ++i) {
+        if (i == 6) key(SDLK_2);
+        i % 2 ? redo(KMOD_LCTRL | KMOD_LSHIFT) : key(SDLK_z, KMOD_RCTRL | KMOD_LSHIFT);
+        ASSERT_TRUE(snapshot() == after[i]) << "redo of edit " << i + 1;
+    }
+    EXPECT_EQ(MODE_HOLDING, state().mode);
+    redo();
+    EXPECT_TRUE(snapshot() == after.back());
+    EXPECT_EQ(0u, state().scroll);
+}
+
+TEST_F(EditorUndoTest, CarryIsOneEditAndDragsHoldTheKeys) {
+    press(SDL_BUTTON_RIGHT, cx(12), cy(12), KMOD_LCTRL);
+    for (uint32_t p : {13, 14, 15}) move_to_position(p, KMOD_LCTRL);
+    undo();
+    redo();
+    EXPECT_EQ(V({13, 14, 15, 12}), origins(12, 15)); // not while carrying
+    release(SDL_BUTTON_RIGHT, cx(15), cy(15));
+
+    undo();
+    EXPECT_EQ(V({12, 13, 14, 15}), origins(12, 15));
+    EXPECT_EQ(V({12}), selected()); // as the Ctrl+right press left it
+    press(SDL_BUTTON_LEFT, cx(40), cy(40));
+    redo();
+    EXPECT_EQ(V({12, 13, 14, 15}), origins(12, 15)); // not while painting
+    release(SDL_BUTTON_LEFT, cx(40), cy(40));
+    redo();
+    EXPECT_EQ(V({13, 14, 15, 12}), origins(12, 15));
+    EXPECT_EQ(V({15}), selected());
+}
+
+TEST_F(EditorUndoTest, NewEditDropsWhatCouldBeRedone) {
+    select_positions({5});
+    undo(); // selecting made no edit
+    EXPECT_EQ(V({5}), selected());
+    right_click(cx(9), cy(9));
+    undo();
+    right_click(cx(8), cy(8));
+    redo();
+    EXPECT_EQ(V({0, 1, 2, 3, 4, 8, 6, 7, 5, 9}), origins(0, 9));
+    undo();
+    EXPECT_EQ(V({0, 1, 2, 3, 4, 5, 6, 7, 8, 9}), origins(0, 9));
+    undo();
+    EXPECT_EQ(V({0, 1, 2, 3, 4, 5, 6, 7, 8, 9}), origins(0, 9));
+}
+
 // --- scrolling and the grid's extent ----------------------------------------------------
 
 class EditorScrollTest : public EditorTest {
@@ -315,7 +438,8 @@ TEST_F(EditorScrollTest, ScrollLimitFollowsTheTileCount) {
     struct Case {
         uint32_t tiles, max_scroll;
     };
-    for (Case c : {Case{100, 0}, Case{160, 0}, Case{165, 0}, Case{170, 1}, Case{300, 14}}) {
+    for (Case c :
+         {Case{100, 0}, Case{160, 0}, Case{161, 1}, Case{165, 1}, Case{170, 1}, Case{300, 14}}) {
         SCOPED_TRACE(c.tiles);
         editor_close();
         set_tile_count(c.tiles);
@@ -329,6 +453,13 @@ TEST_F(EditorScrollTest, ScrollLimitFollowsTheTileCount) {
         EXPECT_EQ(0u, state().scroll);
         key(SDLK_PAGEDOWN);
         EXPECT_EQ(c.max_scroll, state().scroll);
+        // The last tile is shown and answers the mouse, even in a short row.
+        const uint32_t last = c.tiles - 1;
+        click_position(last);
+        EXPECT_EQ(V({last}), selected());
+        EXPECT_TRUE(
+            same_cell(as_selected(expected_tile(last)),
+                      screen_cell(last % GRID_COLUMNS, last / GRID_COLUMNS - c.max_scroll)));
         key(SDLK_PAGEUP);
         EXPECT_EQ(0u, state().scroll);
     }
@@ -338,11 +469,13 @@ TEST_F(EditorScrollTest, ScrollLimitFollowsTheTileCount) {
     set_tile_count(5000);
     ASSERT_NO_FATAL_FAILURE(open_streams());
     EXPECT_EQ(1024u, arr().tile_count);
-    EXPECT_EQ(1024u / 10 - 16, state().max_scroll);
+    EXPECT_EQ(1030u / 10 - 16, state().max_scroll);
     wheel(SDL_BUTTON_WHEELDOWN, 100);
     EXPECT_EQ(state().max_scroll, state().scroll);
     click(SCREEN_WIDTH - 1, SCREEN_HEIGHT - 1);
-    EXPECT_EQ(V({1019}), selected());
+    EXPECT_EQ(V(), selected());
+    click_position(1023);
+    EXPECT_EQ(V({1023}), selected());
 }
 
 TEST_F(EditorScrollTest, TilesetWithoutTilesIgnoresEverything) {

@@ -8,6 +8,8 @@
 
 namespace {
 
+using V = std::vector<uint32_t>;
+
 class EditorSaveTest : public EditorTest {
   protected:
     // Tile 14 and tile 40 trade places by cut, paste and fill.
@@ -77,6 +79,71 @@ TEST_F(EditorSaveTest, SaveWithTilesHeldShowsThemInstead) {
     EXPECT_EQ("", read_text(path + ".swaps"));
 }
 
+// What the window's caption says, as last set.
+std::string caption() {
+    char* title = nullptr;
+    SDL_WM_GetCaption(&title, nullptr);
+    return title ? title : "";
+}
+
+TEST_F(EditorSaveTest, CaptionTellsNameUnsavedViewAndHeldTiles) {
+    ASSERT_NO_FATAL_FAILURE(open_streams());
+    EXPECT_EQ("Kelbo Tool - tiles.kts", caption()); // before the first frame
+    key(SDLK_TAB);
+    EXPECT_EQ("Kelbo Tool - tiles.kts - holding view", caption());
+    key(SDLK_TAB);
+    click_position(14, KMOD_LSHIFT);
+    key(SDLK_x, KMOD_LCTRL); // a cut leaves the tables as they are
+    EXPECT_EQ("Kelbo Tool - tiles.kts - 10 held", caption());
+    click_position(40);
+    key(SDLK_v, KMOD_LCTRL);
+    EXPECT_EQ("Kelbo Tool - tiles.kts (unsaved) - 10 held", caption());
+    key(SDLK_2);
+    EXPECT_EQ("Kelbo Tool - tiles.kts (unsaved) - holding view - 10 held", caption());
+    key(SDLK_DELETE);
+    EXPECT_EQ("Kelbo Tool - tiles.kts (unsaved) - holding view", caption());
+    // Undone back to the tables as loaded, nothing is unsaved.
+    key(SDLK_z, KMOD_LCTRL);
+    key(SDLK_z, KMOD_LCTRL);
+    EXPECT_EQ("Kelbo Tool - tiles.kts - holding view - 10 held", caption());
+    key(SDLK_1);
+    key(SDLK_z, KMOD_LCTRL);
+    EXPECT_EQ("Kelbo Tool - tiles.kts", caption());
+
+    click_position(30);
+    right_click(cx(31), cy(31));
+    EXPECT_EQ("Kelbo Tool - tiles.kts (unsaved)", caption());
+    key(SDLK_s, KMOD_LCTRL);
+    EXPECT_EQ("Kelbo Tool - tiles.kts", caption());
+    EXPECT_EQ(caption(), state().caption);
+}
+
+TEST_F(EditorSaveTest, UndoGoesPastASave) {
+    ASSERT_NO_FATAL_FAILURE(open_streams());
+    ASSERT_NO_FATAL_FAILURE(exchange_14_and_40());
+    key(SDLK_s, KMOD_LCTRL);
+    const std::vector<uint8_t> saved = read_bytes(path);
+
+    key(SDLK_z, KMOD_LCTRL); // the fill
+    key(SDLK_z, KMOD_LCTRL); // the paste
+    EXPECT_EQ(40u, arr().origin[40]);
+    EXPECT_EQ(0u, arr().origin[14]);
+    EXPECT_EQ(V({14}), held_origins());
+    EXPECT_EQ("Kelbo Tool - tiles.kts (unsaved) - 1 held", caption());
+    EXPECT_EQ(saved, read_bytes(path)); // undo touches only the editor
+    key(SDLK_y, KMOD_LCTRL);
+    key(SDLK_y, KMOD_LCTRL);
+    EXPECT_EQ("Kelbo Tool - tiles.kts", caption());
+
+    // Undone to the tables as loaded and saved again: an empty swap list.
+    for (int i = 0; i < 3; ++i) key(SDLK_z, KMOD_LCTRL);
+    EXPECT_EQ("Kelbo Tool - tiles.kts (unsaved)", caption());
+    key(SDLK_s, KMOD_LCTRL);
+    EXPECT_EQ("", read_text(path + ".swaps"));
+    EXPECT_EQ(streams.info, unpacked_stream(read_bytes(path), STREAM_INFO));
+    EXPECT_EQ("Kelbo Tool - tiles.kts", caption());
+}
+
 TEST_F(EditorSaveTest, MissingTilesetFailsToOpen) {
     const std::string missing = dir.file("absent.kts");
     bool opened = true;
@@ -110,6 +177,7 @@ TEST_F(EditorSaveTest, FailedWriteKeepsTheEditorAndItsEdits) {
     EXPECT_FALSE(file_exists(moved + "/tiles.kts.swaps"));
     EXPECT_EQ(14u, arr().origin[40]);
     EXPECT_EQ(40u, arr().origin[14]);
+    EXPECT_NE(std::string::npos, state().caption.find(" (unsaved)"));
 
     // Once the folder is back, saving again works.
     ASSERT_EQ(0, rename(moved.c_str(), folder.c_str()));
@@ -119,6 +187,7 @@ TEST_F(EditorSaveTest, FailedWriteKeepsTheEditorAndItsEdits) {
     EXPECT_EQ(streams.info.size(), unpacked_size(after, STREAM_INFO));
     EXPECT_EQ(with_tiles_exchanged(streams.info, 1024, 14, 40),
               unpacked_stream(after, STREAM_INFO));
+    EXPECT_EQ("Kelbo Tool - tiles.kts", state().caption);
 }
 
 } // namespace

@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # The editor in a real X window: a virtual X server, input from xdotool,
-# then the saved tileset, the swap list and a screenshot are checked.
+# then the caption, the saved tileset, the swap list and a screenshot are
+# checked.
 #
 #   real_window_test.sh KELBO_TOOL KELBO_MKSAMPLE OUTPUT_FOLDER
 #
-# Leaves OUTPUT_FOLDER/editor.png, the window as it looked before Escape.
+# Leaves OUTPUT_FOLDER/editor.png, the window after an undo past the save;
+# its caption then reads "Kelbo Tool - sample.tileset (unsaved) - 1 held".
 set -euo pipefail
 
 if [[ $# -ne 3 ]]; then
@@ -40,7 +42,7 @@ trap cleanup EXIT
 
 mkdir -p "$out"
 rm -f "$out/editor.png"
-tiles=$work/tiles.kts
+tiles=$work/sample.tileset
 "$mksample" "$tiles" || fail "kelbo-mksample failed"
 cp "$tiles" "$work/original.kts"
 
@@ -59,8 +61,20 @@ export DISPLAY=:$(head -n1 "$work/display")
 
 "$tool" "$tiles" >"$work/stdout" 2>"$work/stderr" &
 tool_pid=$!
-win=$(timeout 15 xdotool search --sync --name '^Kelbo Tool$' | head -n1) || true
+win=$(timeout 15 xdotool search --sync --name '^Kelbo Tool( |$)' | head -n1) || true
 [[ -n $win ]] || fail "no 'Kelbo Tool' window appeared within 15 s"
+
+# The caption follows the editor's state; give it a moment to catch up.
+expect_caption() {
+    local name=
+    for _ in $(seq 50); do
+        name=$(xdotool getwindowname "$win") || true
+        [[ $name == "$1" ]] && return 0
+        sleep 0.1
+    done
+    fail "caption is '$name', expected '$1'"
+}
+expect_caption "Kelbo Tool - sample.tileset"
 
 # Keys reach the window only while the pointer is inside it. A pause after
 # each step lets the editor catch up, so that it reads the modifier state
@@ -96,9 +110,14 @@ for _ in $(seq 50); do
     [[ -s $tiles.swaps ]] && break
     sleep 0.1
 done
+expect_caption "Kelbo Tool - sample.tileset"
+ctrl_key z # the fill, back past the save
+expect_caption "Kelbo Tool - sample.tileset (unsaved) - 1 held"
 sleep 0.3
 xwd -id "$win" -silent >"$work/editor.xwd" || fail "xwd could not capture the window"
 python3 "$here/xwd.py" "$work/editor.xwd" "$out/editor.png" || fail "could not convert the screenshot"
+ctrl_key y
+expect_caption "Kelbo Tool - sample.tileset"
 
 xdotool key Escape
 status=
@@ -158,9 +177,13 @@ else:
         if got != want:
             problems.append("%s: pixel (%d, %d) is %06X, expected %06X" % (what, x, y, got, want))
 
+    # Undone to before the fill: 14 empty, tile 14 at the selected 40.
     check("position 0's transparent corner", 0, 0, 0x4F30A8)
     check("position 0's ground", 28, 28, colour(16))
-    check("tile 40 now at position 14", 4 * 32 + 28, 32 + 28, colour(16 + 40))
+    check("the cross of empty position 14", 4 * 32 + 5, 32 + 5, 0x000000)
+    check("the ground of empty position 14", 4 * 32 + 5, 32 + 12, 0x4F30A8)
+    check("tile 14 at position 40, inverted", 28, 4 * 32 + 28, colour(16 + 14) ^ 0xFFFFFF)
+    check("the frame of position 40", 0, 4 * 32 + 12, 0xC0C0C0)
     check("position 41 unchanged", 32 + 28, 4 * 32 + 28, colour(16 + 41))
     check("digits of the last row", 9 * 32 + 16, 15 * 32 + 11, 0xFFFFFF)
 
