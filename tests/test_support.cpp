@@ -1,6 +1,8 @@
 #include "test_support.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <dirent.h>
 #include <cstdlib>
 #include <fcntl.h>
 #include <ftw.h>
@@ -57,6 +59,19 @@ bool write_bytes(const std::string& path, const std::vector<uint8_t>& bytes) {
 bool file_exists(const std::string& path) {
     struct stat st;
     return stat(path.c_str(), &st) == 0;
+}
+
+std::vector<std::string> folder_entries(const std::string& folder) {
+    std::vector<std::string> names;
+    if (DIR* d = opendir(folder.c_str())) {
+        while (dirent* e = readdir(d)) {
+            std::string name = e->d_name;
+            if (name != "." && name != "..") names.push_back(name);
+        }
+        closedir(d);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 bool write_text(const std::string& path, const std::string& text) {

@@ -19,6 +19,8 @@ struct ScratchDir {
 std::vector<uint8_t> read_bytes(const std::string& path);
 bool write_bytes(const std::string& path, const std::vector<uint8_t>& bytes);
 bool file_exists(const std::string& path);
+// The names in a folder, sorted, without "." and "..".
+std::vector<std::string> folder_entries(const std::string& folder);
 // Text may be empty or hold NUL bytes.
 bool write_text(const std::string& path, const std::string& text);
 std::string read_text(const std::string& path);

@@ -86,7 +86,7 @@ bool write_swap_list(const char* path, const uint32_t* origin, uint32_t tile_cou
         text.append(line, size_t(n));
     }
     FilePiece piece = {reinterpret_cast<const uint8_t*>(text.data()), text.size()};
-    ReplaceResult result = replace_file(path, &piece, 1, LOCK_NONE, nullptr);
+    ReplaceResult result = replace_file(path, &piece, 1);
     if (!result.ok) print_replace_failure("Failed to write swap list", path, result);
     return result.ok;
 }

@@ -64,10 +64,6 @@ void free_packed(TilesetFile& t) {
     }
 }
 
-} // namespace
-
-namespace {
-
 const char* const SHORTER_THAN_TABLE = "Tileset file is shorter than its stream table promises: ";
 
 // Reads exactly `length` bytes, or says why not: an I/O error with its
@@ -174,7 +170,7 @@ bool write_container(const char* path, const TilesetFile& tileset, const FileLoc
         }
         pieces[1 + i] = {s.packed, s.packed_size};
     }
-    ReplaceResult result = replace_file(path, pieces, 1 + STREAM_COUNT, LOCK_TAKE, held);
+    ReplaceResult result = replace_file(path, pieces, 1 + STREAM_COUNT, held);
     if (!result.ok) print_replace_failure("Failed to save file", path, result);
     return result.ok;
 }

@@ -385,7 +385,7 @@ ReplaceResult replace_in_place(const std::string& target, const FilePiece* piece
 }
 
 ReplaceResult replace_guarded(const char* path, const FilePiece* pieces, size_t count,
-                              LockPolicy policy, const FileLock* held) {
+                              const FileLock* held) {
     uint64_t total = 0;
     for (size_t i = 0; i < count; ++i) total += pieces[i].length;
 
@@ -395,21 +395,16 @@ ReplaceResult replace_guarded(const char* path, const FilePiece* pieces, size_t 
     if (!resolve_target(path, target, old.exists)) return failure(errno);
     if (over_size_limit(total)) return failure(EFBIG);
 
+    // The lock's descriptor also lends the old file's metadata.
     FileLock own;
-    int own_fd = -1;
     if (old.exists) {
         if (faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0) return failure(errno);
         if (held && held->fd >= 0) {
             old.fd = held->fd;
-        } else if (policy == LOCK_TAKE) {
+        } else {
             int error;
             if (!lock_file(target.c_str(), own, error)) return failure(error);
             old.fd = own.fd;
-        } else {
-            own_fd = open(target.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-            if (own_fd < 0) own_fd = open(target.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
-            if (own_fd < 0) return failure(errno);
-            old.fd = own_fd;
         }
     }
 
@@ -433,7 +428,6 @@ ReplaceResult replace_guarded(const char* path, const FilePiece* pieces, size_t 
         else
             result = replace_in_place(target, pieces, count, total);
     }
-    if (own_fd >= 0) close(own_fd);
     unlock_file(own);
     return result;
 }
@@ -441,10 +435,10 @@ ReplaceResult replace_guarded(const char* path, const FilePiece* pieces, size_t 
 } // namespace
 
 ReplaceResult replace_file(const char* path, const FilePiece* pieces, size_t count,
-                           LockPolicy policy, const FileLock* held) {
+                           const FileLock* held) {
     SignalGuard guard;
     guard_signals(guard);
-    ReplaceResult result = replace_guarded(path, pieces, count, policy, held);
+    ReplaceResult result = replace_guarded(path, pieces, count, held);
     release_signals(guard);
     return result;
 }

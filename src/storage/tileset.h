@@ -135,12 +135,10 @@ struct ReplaceResult {
     std::string kept_copy; // the complete new contents, when the file may be damaged
 };
 
-enum LockPolicy { LOCK_NONE, LOCK_TAKE };
-
-// Replaces the contents of `path` with the pieces, in order. `held` is a
-// lock the caller holds on it (then `policy` is not used).
+// Replaces the contents of `path` with the pieces, in order, holding the
+// file's lock while it writes; `held` is a lock the caller already holds.
 ReplaceResult replace_file(const char* path, const FilePiece* pieces, size_t count,
-                           LockPolicy policy, const FileLock* held);
+                           const FileLock* held = nullptr);
 // Prints "<what>: PATH (REASON)" and, if a copy was kept, where it is.
 void print_replace_failure(const char* what, const char* path, const ReplaceResult& result);
 

@@ -7,7 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/acl.h>
@@ -19,18 +18,6 @@
 namespace {
 
 constexpr uid_t NOBODY = 65534;
-
-std::vector<std::string> entries(const std::string& folder) {
-    std::vector<std::string> names;
-    if (DIR* d = opendir(folder.c_str())) {
-        while (dirent* e = readdir(d))
-            if (std::string(e->d_name) != "." && std::string(e->d_name) != "..")
-                names.push_back(e->d_name);
-        closedir(d);
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
 
 std::string acl_text(const std::string& path) {
     acl_t acl = acl_get_file(path.c_str(), ACL_TYPE_ACCESS);
@@ -106,7 +93,7 @@ TEST_F(SaveIdentityTest, RootReplayKeepsOwnerGroupModeAclAndAttributes) {
         EXPECT_EQ(5, getxattr(path.c_str(), "user.origin", value, sizeof value));
         EXPECT_STREQ("kelbo", value);
     }
-    EXPECT_EQ(std::vector<std::string>{"tiles.dat"}, entries(folder));
+    EXPECT_EQ(std::vector<std::string>{"tiles.dat"}, folder_entries(folder));
 }
 
 TEST_F(SaveIdentityTest, HardLinkedNamesStayOneFile) {
@@ -120,7 +107,7 @@ TEST_F(SaveIdentityTest, HardLinkedNamesStayOneFile) {
     EXPECT_EQ(a.st_ino, b.st_ino);
     EXPECT_TRUE(replayed(other));
     EXPECT_EQ((std::vector<std::string>{"other-name.dat", "swaps.txt", "tiles.dat"}),
-              entries(dir.path));
+              folder_entries(dir.path));
 }
 
 TEST_F(SaveIdentityTest, SecondUserCannotReplaceWhatTheyCouldNotWrite) {
@@ -157,8 +144,8 @@ TEST_F(SaveIdentityTest, SecondUserCannotReplaceWhatTheyCouldNotWrite) {
     ASSERT_EQ(0, stat(in_place.c_str(), &after));
     EXPECT_EQ(before.st_ino, after.st_ino);
     EXPECT_EQ(NOBODY, after.st_uid);
-    EXPECT_EQ(std::vector<std::string>{"tiles.dat"}, entries(locked_folder));
-    EXPECT_EQ(std::vector<std::string>{}, entries(tmp));
+    EXPECT_EQ(std::vector<std::string>{"tiles.dat"}, folder_entries(locked_folder));
+    EXPECT_EQ(std::vector<std::string>{}, folder_entries(tmp));
 }
 
 // Builds `depth` nested folders with long names below `base`, returning the
@@ -255,7 +242,7 @@ TEST_F(SaveIdentityTest, WriteOverTheFileSizeLimitFailsWithAMessage) {
     EXPECT_EQ(0, r.status);
     EXPECT_EQ("Failed to save file: " + path + " (File too large)\n", r.out);
     EXPECT_EQ(sample, read_bytes(path));
-    EXPECT_EQ((std::vector<std::string>{"swaps.txt", "tiles.dat"}), entries(dir.path));
+    EXPECT_EQ((std::vector<std::string>{"swaps.txt", "tiles.dat"}), folder_entries(dir.path));
 }
 
 } // namespace

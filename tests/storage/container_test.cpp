@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <dirent.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -17,18 +16,6 @@
 #include <unistd.h>
 
 namespace {
-
-std::vector<std::string> folder_entries(const std::string& folder) {
-    std::vector<std::string> names;
-    if (DIR* d = opendir(folder.c_str())) {
-        while (dirent* e = readdir(d)) {
-            std::string name = e->d_name;
-            if (name != "." && name != "..") names.push_back(name);
-        }
-        closedir(d);
-    }
-    return names;
-}
 
 // Reads `path` and expects a refusal: false, one line naming the path, and
 // no buffers handed out. Returns the line.
