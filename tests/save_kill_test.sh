@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Kills batch replays of a large tileset with SIGKILL at random moments and
 # checks, after each kill, that the file is byte for byte either the old or
-# the new one and that nothing else was left in its folder.
+# the new one and that nothing else is left in its folder once the next save
+# has run.
 #
 #   save_kill_test.sh KELBO_TOOL KELBO_MKSAMPLE [KILLS=200] [SIZE_MB=64]
 set -euo pipefail
@@ -48,7 +49,7 @@ took_ms=$((($(date +%s%N) - start) / 1000000))
 cp "$tiles" "$work/new.dat"
 cmp -s "$work/old.dat" "$work/new.dat" && fail "the replay changed nothing"
 
-olds=0 news=0
+olds=0 news=0 strays=0
 for ((i = 1; i <= kills; i++)); do
     cp "$work/old.dat" "$tiles"
     "$tool" "$tiles" "$list" >/dev/null &
@@ -64,7 +65,15 @@ for ((i = 1; i <= kills; i++)); do
     else
         fail "kill $i after ${delay} ms left a file that is neither the old nor the new one"
     fi
+    # A kill between naming the new file and renaming it over the old one
+    # may leave it; the next save in the folder must remove it.
     left=$(ls -A "$work/target" | grep -v -x -e tiles.dat -e tiles.swaps || true)
-    [[ -z $left ]] || fail "kill $i after ${delay} ms left: $left"
+    if [[ -n $left ]]; then
+        strays=$((strays + 1))
+        "$tool" "$tiles" "$list" >/dev/null
+        left=$(ls -A "$work/target" | grep -v -x -e tiles.dat -e tiles.swaps || true)
+        [[ -z $left ]] || fail "kill $i after ${delay} ms left, even after the next save: $left"
+    fi
 done
-echo "save_kill: $kills kills of a ${took_ms} ms replay: $olds left the old file, $news the new one, no stray files"
+echo "save_kill: $kills kills of a ${took_ms} ms replay: $olds left the old file, $news the new one;" \
+    "$strays left a temporary that the next save removed"

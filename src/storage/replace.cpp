@@ -4,6 +4,7 @@
 
 #include <acl/libacl.h>
 #include <attr/libattr.h>
+#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <csignal>
@@ -11,7 +12,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/random.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -213,13 +216,52 @@ bool copy_identity(const std::string& target, const Existing& old, const std::st
     return fchmod(fd, old.st.st_mode & 07777) == 0;
 }
 
+// A temporary is locked by the save that made it for as long as it lives,
+// so one that can be locked was left by a save killed between naming it and
+// renaming it over the target (or, where unnamed files are refused, while
+// writing it). Such leftovers are removed by the next save in their folder.
+const char TEMP_PREFIX[] = ".kelbo-save-";
+
+// Our own names only: the prefix, then six (named) or eight (unnamed)
+// letters and digits.
+bool is_temp_name(const char* name) {
+    const size_t prefix = sizeof TEMP_PREFIX - 1;
+    if (strncmp(name, TEMP_PREFIX, prefix) != 0) return false;
+    size_t tail = 0;
+    while (name[prefix + tail] && isalnum((unsigned char)(name[prefix + tail]))) ++tail;
+    return name[prefix + tail] == '\0' && (tail == 6 || tail == 8);
+}
+
+void remove_abandoned_temps(int dir) {
+    int listing = dup(dir);
+    DIR* d = listing >= 0 ? fdopendir(listing) : nullptr;
+    if (!d) {
+        if (listing >= 0) close(listing);
+        return;
+    }
+    while (dirent* e = readdir(d)) {
+        if (!is_temp_name(e->d_name)) continue;
+        int fd = openat(dir, e->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0) fd = openat(dir, e->d_name, O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0) continue;
+        struct stat held, named;
+        // The name must still be the file that was found unlocked.
+        if (fstat(fd, &held) == 0 && S_ISREG(held.st_mode) && flock(fd, LOCK_EX | LOCK_NB) == 0 &&
+            fstatat(dir, e->d_name, &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+            named.st_dev == held.st_dev && named.st_ino == held.st_ino)
+            unlinkat(dir, e->d_name, 0);
+        close(fd);
+    }
+    closedir(d);
+}
+
 // Gives the unnamed file a random name in the folder. Signals are held off
 // so that a name never exists without being armed for removal.
 bool name_unnamed_file(int fd, int dir, const std::string& folder, std::string& name) {
     char proc_path[64];
     snprintf(proc_path, sizeof proc_path, "/proc/self/fd/%d", fd);
     for (int attempt = 0; attempt < 100; ++attempt) {
-        name = random_name(".kelbo-save-");
+        name = random_name(TEMP_PREFIX);
         sigset_t old = block_cleanup_signals();
         bool linked = linkat(AT_FDCWD, proc_path, dir, name.c_str(), AT_SYMLINK_FOLLOW) == 0 ||
                       (errno != EEXIST && linkat(fd, "", dir, name.c_str(), AT_EMPTY_PATH) == 0);
@@ -247,13 +289,15 @@ AtomicOutcome replace_atomically(const std::string& target, const Existing& old,
         return old.exists && cannot_write_folder(error) ? ATOMIC_NOT_POSSIBLE : ATOMIC_FAILED;
     }
 
+    remove_abandoned_temps(dir);
+
     // An unnamed file leaves nothing behind whatever kills us; a filesystem
     // without them gets a named one, removed on the usual signals.
     std::string temp_name;
     int fd = allow_unnamed ? openat(dir, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600) : -1;
     bool unnamed = fd >= 0;
     if (fd < 0 && (!allow_unnamed || !cannot_write_folder(errno))) {
-        temp_name = ".kelbo-save-XXXXXX";
+        temp_name = std::string(TEMP_PREFIX) + "XXXXXX";
         std::string full = folder + "/" + temp_name;
         sigset_t mask = block_cleanup_signals();
         fd = mkostemp(&full[0], O_CLOEXEC);
@@ -268,6 +312,7 @@ AtomicOutcome replace_atomically(const std::string& target, const Existing& old,
         close(dir);
         return old.exists && cannot_write_folder(error) ? ATOMIC_NOT_POSSIBLE : ATOMIC_FAILED;
     }
+    flock(fd, LOCK_EX); // marks it as in use until we close it
 
     AtomicOutcome outcome = ATOMIC_FAILED;
     const std::string shown = unnamed ? folder + "/(unnamed)" : folder + "/" + temp_name;

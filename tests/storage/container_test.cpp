@@ -8,9 +8,11 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -263,6 +265,21 @@ TEST_F(SaveTest, SignalDuringANamedSaveLeavesNoTemporaryFile) {
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM);
     EXPECT_EQ(sample, read_bytes(path));
     EXPECT_EQ(std::vector<std::string>{"tiles.dat"}, folder_entries(dir.path));
+}
+
+TEST_F(SaveTest, TemporaryLeftByAKilledSaveGoesWithTheNextSave) {
+    // One left by a save killed between naming and renaming it, and one a
+    // save still running holds locked.
+    const std::string left = dir.file(".kelbo-save-abcdefgh");
+    const std::string running = dir.file(".kelbo-save-Xy12Z9");
+    ASSERT_TRUE(write_bytes(left, sample));
+    ASSERT_TRUE(write_bytes(running, sample));
+    int held = open(running.c_str(), O_RDONLY);
+    ASSERT_EQ(0, flock(held, LOCK_EX));
+    EXPECT_TRUE(write_container(path.c_str(), t));
+    close(held);
+    EXPECT_EQ((std::vector<std::string>{".kelbo-save-Xy12Z9", "tiles.dat"}),
+              folder_entries(dir.path));
 }
 
 TEST_F(ContainerTest, FailedSaveKeepsTheTilesetLoadedForARetry) {
