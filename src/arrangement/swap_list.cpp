@@ -2,10 +2,8 @@
 // tile (by its index at load time) that now stands there.
 #include "arrangement.h"
 
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 #include <unistd.h>
 
@@ -117,7 +115,7 @@ bool read_swap_list(const char* path, SwapList& list) {
     for (uint64_t left = size; ok && left > 0;) {
         int64_t n = read_up_to(fd, piece, size_t(left < sizeof piece ? left : sizeof piece));
         if (n < 0) {
-            printf("Failed to read file: %s (%s)\n", path, strerror(errno));
+            print_read_failure(path);
             ok = false;
         } else if (n == 0) {
             break;

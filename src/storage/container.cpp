@@ -72,7 +72,7 @@ bool read_exactly(int fd, uint8_t* data, size_t length, const char* path, const 
     int64_t got = read_up_to(fd, data, length);
     if (got == int64_t(length)) return true;
     if (got < 0)
-        printf("Failed to read file: %s (%s)\n", path, strerror(errno));
+        print_read_failure(path);
     else
         printf("%s%s\n", ended_early, path);
     return false;
@@ -104,6 +104,10 @@ int64_t read_up_to(int fd, uint8_t* data, size_t length) {
         done += size_t(n);
     }
     return int64_t(done);
+}
+
+void print_read_failure(const char* path) {
+    printf("Failed to read file: %s (%s)\n", path, strerror(errno));
 }
 
 bool read_container(const char* path, TilesetFile& tileset) {

@@ -155,6 +155,8 @@ int open_regular_file(const char* path, uint64_t& size);
 // Reads until `length` bytes or end of file, retrying interrupted calls.
 // Returns the count read, or -1 with errno set on an I/O error.
 int64_t read_up_to(int fd, uint8_t* data, size_t length);
+// Prints "Failed to read file: PATH (REASON)" for the errno of a failed read.
+void print_read_failure(const char* path);
 // Writes header and packed streams with replace_file (above): the old file
 // stays intact unless the new one is complete. `held` is a lock the caller
 // already holds on `path`; without one the write takes it itself.
