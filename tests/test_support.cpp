@@ -1,6 +1,7 @@
 #include "test_support.h"
 
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <dirent.h>
 #include <cstdlib>
@@ -103,7 +104,8 @@ std::string StdoutCapture::end() {
     return out;
 }
 
-ProcessResult run_process(const std::vector<std::string>& argv) {
+ProcessResult run_process(const std::vector<std::string>& argv,
+                          const std::vector<std::string>& env) {
     ProcessResult result;
     char out_name[] = "/tmp/kelbo-out-XXXXXX";
     char err_name[] = "/tmp/kelbo-err-XXXXXX";
@@ -115,14 +117,29 @@ ProcessResult run_process(const std::vector<std::string>& argv) {
         dup2(err_fd, 2);
         int null_fd = open("/dev/null", O_RDONLY);
         dup2(null_fd, 0);
+        for (const std::string& e : env) {
+            size_t eq = e.find('=');
+            if (eq == std::string::npos)
+                unsetenv(e.c_str());
+            else
+                setenv(e.substr(0, eq).c_str(), e.c_str() + eq + 1, 1);
+        }
         std::vector<char*> args;
         for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
         args.push_back(nullptr);
         execv(args[0], args.data());
         _exit(127);
     }
+    // Polled rather than alarmed: the program may ignore SIGALRM.
     int status = 0;
-    waitpid(pid, &status, 0);
+    for (int waited_ms = 0; waitpid(pid, &status, WNOHANG) == 0; waited_ms += 10) {
+        if (waited_ms >= 120000) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+            break;
+        }
+        usleep(10000);
+    }
     if (WIFEXITED(status)) result.status = WEXITSTATUS(status);
     close(out_fd);
     close(err_fd);

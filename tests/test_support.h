@@ -49,7 +49,10 @@ struct ProcessResult {
 };
 
 // Runs a program with arguments (no shell), capturing both output streams.
-ProcessResult run_process(const std::vector<std::string>& argv);
+// `env` entries "NAME=VALUE" set and "NAME" unsets a variable for it alone.
+// A program still running after two minutes is killed, so a hang fails.
+ProcessResult run_process(const std::vector<std::string>& argv,
+                          const std::vector<std::string>& env = {});
 
 uint32_t read_u32_le(const std::vector<uint8_t>& bytes, size_t offset);
 void put_u32_le(std::vector<uint8_t>& bytes, size_t offset, uint32_t v);
