@@ -3,6 +3,7 @@
 #include "editor.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -40,8 +41,30 @@ void show_caption(EditorState& s) {
     SDL_WM_SetCaption(s.caption.c_str(), nullptr);
 }
 
+// With no display SDL would fall back to a text-mode driver and draw the
+// window as characters in the terminal: no use for editing tiles, and it
+// writes escape codes over the tool's output. So unless the user names a
+// driver, only those that draw pixels are tried, in SDL's own order.
+const char* const PIXEL_DRIVERS[] = {"x11", "dga", "fbcon", "directfb", "ggi", "svgalib"};
+
+bool init_video() {
+    const char* named = getenv("SDL_VIDEODRIVER");
+    if (named && *named) return SDL_Init(SDL_INIT_VIDEO) == 0;
+    if (SDL_Init(0) != 0) return false;
+    std::string first_error; // the likeliest driver's reason is the one worth telling
+    for (const char* driver : PIXEL_DRIVERS) {
+        setenv("SDL_VIDEODRIVER", driver, 1);
+        bool ok = SDL_InitSubSystem(SDL_INIT_VIDEO) == 0;
+        unsetenv("SDL_VIDEODRIVER");
+        if (ok) return true;
+        if (first_error.empty()) first_error = SDL_GetError();
+    }
+    SDL_SetError("%s", first_error.c_str());
+    return false;
+}
+
 bool open_window(EditorState& s) {
-    if (SDL_Init(SDL_INIT_VIDEO) != 0) return false;
+    if (!init_video()) return false;
     show_caption(s);
     s.screen = SDL_SetVideoMode(SCREEN_WIDTH, SCREEN_HEIGHT, 32, SDL_SWSURFACE);
     if (!s.screen) return false;

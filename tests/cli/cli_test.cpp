@@ -57,6 +57,14 @@ TEST_F(CliTest, EditorFormWithMissingTilesetFailsWithoutAWindow) {
     EXPECT_FALSE(file_exists(missing));
 }
 
+// No X display and no framebuffer: a message, not a window drawn as text.
+TEST_F(CliTest, EditorFormWithoutADisplaySaysSo) {
+    expect_output(run_process({KELBO_TOOL_PATH, tiles},
+                              {"SDL_VIDEODRIVER", "DISPLAY", "SDL_FBDEV=/nonexistent"}),
+                  "Failed to open the window: No available video device\n");
+    EXPECT_EQ(sample, read_bytes(tiles));
+}
+
 TEST_F(CliTest, BatchWithMissingListLeavesTheTilesetAlone) {
     expect_output(run_tool({tiles, dir.file("absent.txt")}), NO_SWAPFILE);
     EXPECT_EQ(sample, read_bytes(tiles));
