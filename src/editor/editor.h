@@ -41,6 +41,7 @@ struct EditorState {
     const char* tileset_path; // the command-line argument, not copied
     std::string swaps_path;
     TilesetFile tileset;
+    FileStamp on_disk; // the file as opened or last saved, or as the user was told of it
     Arrangement arrangement;
     std::string caption; // as last set
     EditorMode mode;

@@ -2,6 +2,9 @@
 // loop redraws after every event.
 #include "editor.h"
 
+#include <cerrno>
+#include <cstdio>
+
 namespace {
 
 bool ctrl_held() { return (SDL_GetModState() & KMOD_CTRL) != 0; }
@@ -32,12 +35,31 @@ void flip_selected(Arrangement& a, uint32_t p) {
 }
 
 // Saves only with an empty holding area; otherwise shows what is held.
+// A file another program changed since it was opened is not overwritten at
+// the first asking: the user is told, and a second save overwrites it.
 void save(EditorState& s) {
     if (s.arrangement.holding_count != 0) {
         s.mode = MODE_HOLDING;
         return;
     }
-    if (!tileset_save(s.tileset, s.tileset_path)) {
+    FileLock lock;
+    int error = 0;
+    if (!lock_file(s.tileset_path, lock, error) && error == EWOULDBLOCK) {
+        printf("Tileset file is locked by another program: %s\n", s.tileset_path);
+        return;
+    }
+    // A file that is gone is simply written again.
+    FileStamp now = file_stamp(s.tileset_path);
+    if (now.exists && !same_stamp(now, s.on_disk)) {
+        s.on_disk = now;
+        printf("Tileset file has changed since it was opened: %s\n", s.tileset_path);
+        unlock_file(lock);
+        return;
+    }
+    bool saved = tileset_save(s.tileset, s.tileset_path, lock.fd >= 0 ? &lock : nullptr);
+    if (saved) s.on_disk = file_stamp(s.tileset_path);
+    unlock_file(lock);
+    if (!saved) {
         // A failed write keeps the tileset so the user can retry; a failed
         // repack has released it, and there is nothing left to edit.
         if (!tables_present(s)) s.running = false;

@@ -122,6 +122,7 @@ bool editor_open(const char* path) {
         printf("Failed to load tileset!\n");
         return false;
     }
+    s.on_disk = file_stamp(path);
     arrangement_init(s.arrangement, s.tileset);
     history_mark_saved(s.arrangement); // the tables as loaded
     // Rounded up, so that a last row that is not full can be shown too.

@@ -1,4 +1,5 @@
-// The advisory lock that serialises savers of one file.
+// The advisory lock that serialises savers of one file, and the stamp that
+// notices a writer who took no lock.
 #include "tileset.h"
 
 #include <cerrno>
@@ -83,4 +84,22 @@ bool lock_file(const char* path, FileLock& lock, int& error) {
 void unlock_file(FileLock& lock) {
     if (lock.fd >= 0) close(lock.fd); // closing releases the flock
     lock.fd = -1;
+}
+
+FileStamp file_stamp(const char* path) {
+    FileStamp stamp;
+    struct stat st;
+    if (stat(path, &st) != 0) return stamp;
+    stamp.exists = true;
+    stamp.device = uint64_t(st.st_dev);
+    stamp.inode = uint64_t(st.st_ino);
+    stamp.size = uint64_t(st.st_size);
+    stamp.modified_s = int64_t(st.st_mtim.tv_sec);
+    stamp.modified_ns = int64_t(st.st_mtim.tv_nsec);
+    return stamp;
+}
+
+bool same_stamp(const FileStamp& a, const FileStamp& b) {
+    return a.exists == b.exists && a.device == b.device && a.inode == b.inode && a.size == b.size &&
+           a.modified_s == b.modified_s && a.modified_ns == b.modified_ns;
 }

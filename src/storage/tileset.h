@@ -124,6 +124,16 @@ struct FileLock {
 bool lock_file(const char* path, FileLock& lock, int& error);
 void unlock_file(FileLock& lock);
 
+// Which file a path names and the version of its content: a writer that
+// took no lock still changes one of these.
+struct FileStamp {
+    bool exists = false;
+    uint64_t device = 0, inode = 0, size = 0;
+    int64_t modified_s = 0, modified_ns = 0;
+};
+FileStamp file_stamp(const char* path);
+bool same_stamp(const FileStamp& a, const FileStamp& b);
+
 struct FilePiece {
     const uint8_t* data;
     size_t length;

@@ -144,6 +144,27 @@ TEST_F(EditorSaveTest, UndoGoesPastASave) {
     EXPECT_EQ("Kelbo Tool - tiles.kts", caption());
 }
 
+TEST_F(EditorSaveTest, FileChangedByAnotherProgramIsOverwrittenOnlyWhenAskedTwice) {
+    ASSERT_NO_FATAL_FAILURE(open_streams());
+    ASSERT_NO_FATAL_FAILURE(exchange_14_and_40());
+    const std::string list = dir.file("theirs.txt");
+    ASSERT_TRUE(write_text(list, "5 7\n"));
+    run_batch(path.c_str(), list.c_str());
+    const std::vector<uint8_t> theirs = read_bytes(path);
+
+    EXPECT_EQ("Tileset file has changed since it was opened: " + path + "\n",
+              printed_by([&] { key(SDLK_s, KMOD_LCTRL); }));
+    EXPECT_EQ(theirs, read_bytes(path));
+    EXPECT_FALSE(file_exists(path + ".swaps"));
+    EXPECT_EQ("Kelbo Tool - tiles.kts (unsaved)", caption());
+
+    EXPECT_EQ("", printed_by([&] { key(SDLK_s, KMOD_LCTRL); }));
+    EXPECT_EQ("40 14\n14 40\n", read_text(path + ".swaps"));
+    EXPECT_EQ(with_tiles_exchanged(streams.info, 1024, 14, 40),
+              unpacked_stream(read_bytes(path), STREAM_INFO));
+    EXPECT_EQ("", printed_by([&] { key(SDLK_s, KMOD_LCTRL); })); // its own save is no stranger's
+}
+
 TEST_F(EditorSaveTest, MissingTilesetFailsToOpen) {
     const std::string missing = dir.file("absent.kts");
     bool opened = true;
