@@ -1,7 +1,6 @@
 // The batch route: replay a swap list onto a tileset file in place.
 #include "arrangement.h"
 
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -14,13 +13,10 @@ void run_batch(const char* tileset_path, const char* list_path) {
     // Held from the load to the end of the save, so that a replay running
     // at the same time waits and then works on this one's result.
     FileLock lock;
-    int error = 0;
-    if (!lock_file(tileset_path, lock, error) && error == EWOULDBLOCK) {
-        printf("Tileset file is locked by another program: %s\n", tileset_path);
+    if (!lock_tileset(tileset_path, lock)) {
         printf("Failed to load tileset!\n");
         return;
     }
-    // Any other failure to lock (a missing or odd file) the load reports.
     TilesetFile tileset = {};
     if (!tileset_load(tileset, tileset_path, STREAM_MASK_INFO)) {
         printf("Failed to load tileset!\n");

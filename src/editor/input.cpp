@@ -2,7 +2,6 @@
 // loop redraws after every event.
 #include "editor.h"
 
-#include <cerrno>
 #include <cstdio>
 
 namespace {
@@ -43,11 +42,7 @@ void save(EditorState& s) {
         return;
     }
     FileLock lock;
-    int error = 0;
-    if (!lock_file(s.tileset_path, lock, error) && error == EWOULDBLOCK) {
-        printf("Tileset file is locked by another program: %s\n", s.tileset_path);
-        return;
-    }
+    if (!lock_tileset(s.tileset_path, lock)) return;
     // A file that is gone is simply written again.
     FileStamp now = file_stamp(s.tileset_path);
     if (now.exists && !same_stamp(now, s.on_disk)) {
@@ -56,7 +51,7 @@ void save(EditorState& s) {
         unlock_file(lock);
         return;
     }
-    bool saved = tileset_save(s.tileset, s.tileset_path, lock.fd >= 0 ? &lock : nullptr);
+    bool saved = tileset_save(s.tileset, s.tileset_path, &lock);
     if (saved) s.on_disk = file_stamp(s.tileset_path);
     unlock_file(lock);
     if (!saved) {

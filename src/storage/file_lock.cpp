@@ -3,6 +3,7 @@
 #include "tileset.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <ctime>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -78,6 +79,13 @@ bool lock_file(const char* path, FileLock& lock, int& error) {
         close(fd);
     }
     error = EWOULDBLOCK;
+    return false;
+}
+
+bool lock_tileset(const char* path, FileLock& lock) {
+    int error = 0;
+    if (lock_file(path, lock, error) || error != EWOULDBLOCK) return true;
+    printf("Tileset file is locked by another program: %s\n", path);
     return false;
 }
 

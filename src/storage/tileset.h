@@ -123,6 +123,11 @@ struct FileLock {
 // with `error` set (EWOULDBLOCK: still locked after the wait).
 bool lock_file(const char* path, FileLock& lock, int& error);
 void unlock_file(FileLock& lock);
+// lock_file for a saver of a tileset: false, after printing "Tileset file is
+// locked by another program: PATH", only when the wait ran out. Any other
+// failure (a missing or odd file) returns true without a lock, for the load
+// or save that follows to report.
+bool lock_tileset(const char* path, FileLock& lock);
 
 // Which file a path names and the version of its content: a writer that
 // took no lock still changes one of these.
@@ -146,7 +151,8 @@ struct ReplaceResult {
 };
 
 // Replaces the contents of `path` with the pieces, in order, holding the
-// file's lock while it writes; `held` is a lock the caller already holds.
+// file's lock while it writes; `held` is a lock the caller already holds
+// (one that took no file, as lock_tileset may leave it, counts as none).
 ReplaceResult replace_file(const char* path, const FilePiece* pieces, size_t count,
                            const FileLock* held = nullptr);
 // Prints "<what>: PATH (REASON)" and, if a copy was kept, where it is.
