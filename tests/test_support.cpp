@@ -208,6 +208,15 @@ uint32_t crc_of_streams(const std::vector<uint8_t>& file) {
     return uint32_t(crc);
 }
 
+void fix_checksum(std::vector<uint8_t>& file) {
+    size_t end = HEADER;
+    for (int i = 0; i < 4; ++i) end += packed_size(file, i);
+    end = std::min(end, file.size());
+    uLong crc = crc32(0, Z_NULL, 0);
+    crc = crc32(crc, file.data() + HEADER, uInt(end - HEADER));
+    put_u32_le(file, 226, uint32_t(crc));
+}
+
 std::vector<uint8_t> with_tiles_exchanged(std::vector<uint8_t> info, uint32_t n, uint32_t p,
                                           uint32_t q) {
     // attr_a and attr_b hold a byte per tile, the six tables after them a word.

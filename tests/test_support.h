@@ -69,6 +69,10 @@ std::vector<uint8_t> packed_stream(const std::vector<uint8_t>& file, int index);
 // Inflated without trusting the table's unpacked size; empty on any error.
 std::vector<uint8_t> unpacked_stream(const std::vector<uint8_t>& file, int index);
 uint32_t crc_of_streams(const std::vector<uint8_t>& file);
+// Sets the header's checksum to the CRC-32 of the streams the table names
+// (as far as the file holds them), so that a bent file differs only where
+// a test bent it.
+void fix_checksum(std::vector<uint8_t>& file);
 
 // An info stream of capacity n with every table entry of positions p and q
 // exchanged.

@@ -56,41 +56,47 @@ uint32_t held_size(const TilesetFile& tileset, int index) {
 uint8_t* stream_unpack(TilesetFile& tileset, int index) {
     index &= 3;
     StreamSlot& slot = tileset.streams[index];
-    uint64_t room =
-        std::min<uint64_t>(slot.unpacked_size, largest_possible_output(slot.packed_size));
-    // Filling the room is a cut, not a failure, only when the limit set it.
+    // What is kept: the table's size, but never more than the limit, nor
+    // more than the packed bytes could ever inflate to.
     const uint64_t limit = unpack_limit(tileset.version, index);
-    const bool may_cut = limit <= room;
-    room = std::min(room, limit);
+    const uint64_t keep =
+        std::min<uint64_t>({slot.unpacked_size, limit, largest_possible_output(slot.packed_size)});
 
-    uint8_t* out = static_cast<uint8_t*>(malloc(size_t(room) + 1));
+    // The stream is inflated to its end whatever is kept, so that its check
+    // value and its length are verified as uncompress would; what lies past
+    // `keep` goes through a scratch buffer and is thrown away.
+    uint8_t* out = static_cast<uint8_t*>(malloc(size_t(keep) + 1));
+    uint8_t scratch[16384];
     z_stream z = {};
-    bool ended = false, cut = false;
+    bool ended = false;
     if (out && slot.packed && inflateInit(&z) == Z_OK) {
         z.next_in = slot.packed;
         z.avail_in = slot.packed_size;
         z.next_out = out;
-        z.avail_out = uInt(room);
+        z.avail_out = uInt(keep);
         int status;
         do {
+            if (z.avail_out == 0 && z.total_out >= keep) {
+                z.next_out = scratch;
+                z.avail_out = sizeof scratch;
+            }
             status = inflate(&z, Z_NO_FLUSH);
-        } while (status == Z_OK && z.avail_out > 0);
-        ended = status == Z_STREAM_END;
-        // Whatever follows the cut, even corrupt data, is never looked at.
-        cut = !ended && may_cut && z.avail_out == 0;
+        } while (status == Z_OK && z.total_out <= slot.unpacked_size);
+        // Bytes past `keep` that are below the limit would be lost; deflate
+        // cannot produce them, but nothing rests on that.
+        ended = status == Z_STREAM_END && z.total_out <= slot.unpacked_size &&
+                (z.total_out <= keep || keep == limit);
         inflateEnd(&z);
     }
-    if (!ended && !cut) {
+    if (!ended) {
         printf("An error occurred while uncompressing stream%i!\n", index);
         free(out);
         return nullptr;
     }
-    // A cut stream's real length is unknown, so its recorded size stays.
-    uint64_t length = z.total_out;
-    if (ended && length != slot.unpacked_size) {
-        uint8_t* shrunk = static_cast<uint8_t*>(realloc(out, size_t(length) + 1));
+    if (z.total_out < keep) {
+        uint8_t* shrunk = static_cast<uint8_t*>(realloc(out, size_t(z.total_out) + 1));
         if (shrunk) out = shrunk;
-        slot.unpacked_size = uint32_t(length);
     }
+    slot.unpacked_size = uint32_t(z.total_out);
     return out;
 }

@@ -30,7 +30,7 @@ constexpr uint32_t TABLES_OFFSET = 1028; // palette + tile_count
 constexpr uint32_t SPAN_RECORD_HEAD = 128;
 constexpr uint32_t SPAN_ROWS = 32;
 constexpr uint32_t BLOCK_BYTES = 128;
-// The most of the image stream a load inflates; images past it are treated
+// The most of the image stream a load keeps; images past it are treated
 // like images past the stream's end.
 constexpr uint32_t IMAGE_STREAM_LIMIT = 64u << 20;
 
@@ -182,12 +182,14 @@ bool write_container(const char* path, const TilesetFile& tileset, const FileLoc
 
 bool stream_pack(TilesetFile& tileset, int index, const uint8_t* data, uint32_t length);
 // Returns the unpacked buffer (malloc'd, owned by the caller) or nullptr.
-// The info stream is inflated only to its fixed size and the image stream
-// only to IMAGE_STREAM_LIMIT; the rest of such a stream is not examined.
+// Every stream is verified to its end as uncompress would (it must end,
+// match its check value and not outgrow the table's unpacked size), and
+// unpacked_size becomes its real length. Only the info stream's fixed size
+// and IMAGE_STREAM_LIMIT of images are kept; the rest is inflated and
+// thrown away.
 uint8_t* stream_unpack(TilesetFile& tileset, int index);
-// The bytes of stream `index` that its unpacked buffer holds. A stream cut
-// at its limit keeps the unpacked_size recorded in the file, which is then
-// more than this.
+// The bytes of stream `index` that its unpacked buffer holds: less than
+// unpacked_size for a stream longer than its limit.
 uint32_t held_size(const TilesetFile& tileset, int index);
 
 bool tileset_load(TilesetFile& tileset, const char* path, unsigned mask);

@@ -8,14 +8,20 @@
 #include <cstring>
 #include <functional>
 #include <map>
+#include <random>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <zlib.h>
 
 namespace {
 
 std::string batch_in_process(const std::string& tileset, const std::string& list) {
     return printed_by([&] { run_batch(tileset.c_str(), list.c_str()); });
 }
+
+const std::string UNCOMPRESS_FAILED = "An error occurred while uncompressing stream0!\n"
+                                      "An error occurred while uncompressing stream 0!\n"
+                                      "Failed to load tileset!\n";
 
 bool ends_with(const std::string& s, const std::string& tail) {
     return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
@@ -84,35 +90,104 @@ TEST(Batch, WritesEachTargetFromTheTablesAsLoaded) {
 }
 
 // An info stream that claims 4 GiB - 1 bytes and runs on past its fixed
-// size into corrupt data: only the fixed size is inflated, and the replay
-// writes back exactly that size.
-TEST(Batch, InfoStreamIsReadOnlyToItsFixedSize) {
-    ScratchDir dir;
+// size: only the fixed size is kept and written back, but the whole stream
+// is verified, so a tail that does not decode refuses the file.
+TEST(Batch, InfoStreamLongerThanItsFixedSizeIsVerifiedToItsEnd) {
     SampleStreams sample = make_sample_streams(false);
-    std::vector<uint8_t> clean = assemble_tileset(sample);
-    // zlib header, one stored block holding the info, then a final block of
-    // a type that does not exist.
-    const uint16_t n = uint16_t(sample.info.size()), not_n = uint16_t(~n);
-    std::vector<uint8_t> packed = {
-        0x78, 0x01, 0x00, uint8_t(n), uint8_t(n >> 8), uint8_t(not_n), uint8_t(not_n >> 8)};
-    packed.insert(packed.end(), sample.info.begin(), sample.info.end());
-    packed.push_back(0x07);
-    std::vector<uint8_t> before(clean.begin(), clean.begin() + HEADER_SIZE);
-    put_u32_le(before, STREAM_TABLE, uint32_t(packed.size()));
-    put_u32_le(before, STREAM_TABLE + 4, 0xFFFFFFFF);
-    before.insert(before.end(), packed.begin(), packed.end());
-    before.insert(before.end(), clean.begin() + stream_offset(clean, STREAM_IMAGE), clean.end());
+    const std::vector<uint8_t> clean = assemble_tileset(sample);
+    std::vector<uint8_t> longer = sample.info;
+    longer.resize(longer.size() + 5000, 0x77);
+    uLongf length = compressBound(uLong(longer.size()));
+    std::vector<uint8_t> packed(length);
+    ASSERT_EQ(Z_OK, compress2(packed.data(), &length, longer.data(), uLong(longer.size()), 9));
+    packed.resize(length);
+    for (bool corrupt : {false, true}) {
+        SCOPED_TRACE(corrupt ? "corrupt tail" : "good tail");
+        ScratchDir dir;
+        std::vector<uint8_t> stream = packed;
+        if (corrupt) stream.back() ^= 0x01; // the check value, read only at the end
+        std::vector<uint8_t> before(clean.begin(), clean.begin() + HEADER_SIZE);
+        put_u32_le(before, STREAM_TABLE, uint32_t(stream.size()));
+        put_u32_le(before, STREAM_TABLE + 4, 0xFFFFFFFF);
+        before.insert(before.end(), stream.begin(), stream.end());
+        before.insert(before.end(), clean.begin() + stream_offset(clean, STREAM_IMAGE),
+                      clean.end());
+        fix_checksum(before);
+        std::string tileset = dir.file("t.til"), list = dir.file("swaps.txt");
+        ASSERT_TRUE(write_bytes(tileset, before));
+        ASSERT_TRUE(write_text(list, "5 7\n7 5\n"));
+
+        std::string out = batch_in_process(tileset, list);
+        std::vector<uint8_t> after = read_bytes(tileset);
+        if (corrupt) {
+            EXPECT_EQ(UNCOMPRESS_FAILED, out);
+            EXPECT_TRUE(after == before) << "tileset changed";
+            continue;
+        }
+        EXPECT_EQ("", out);
+        EXPECT_EQ(fixed_info_size(sample.version), unpacked_size(after, STREAM_INFO));
+        expect_tables(unpacked_stream(after, STREAM_INFO), sample, {{5, 7}, {7, 5}});
+        for (int i = STREAM_IMAGE; i < STREAM_COUNT; ++i)
+            EXPECT_EQ(packed_stream(after, i), packed_stream(clean, i)) << "stream " << i;
+    }
+}
+
+// Whatever one flipped bit does to stream 0, the replay refuses the file
+// exactly when zlib's uncompress does, and then leaves it byte for byte.
+// The header's checksum is kept true, so that only the stream speaks.
+TEST(Batch, NoSingleBitChangeOfTheInfoStreamIsWrittenBack) {
+    for (bool large : {false, true}) {
+        SCOPED_TRACE(large ? "large" : "small");
+        ScratchDir dir;
+        const std::vector<uint8_t> clean = make_sample_tileset(large);
+        const std::vector<uint8_t> info = unpacked_stream(clean, STREAM_INFO);
+        const size_t first = HEADER_SIZE, size = packed_size(clean, STREAM_INFO);
+        std::vector<size_t> bits;
+        for (size_t b = 0; b < 16; ++b) bits.push_back(8 * first + b); // the zlib header
+        for (size_t b = 8 * (first + size - 8); b < 8 * (first + size); ++b) bits.push_back(b);
+        std::mt19937 rng(large ? 17 : 16);
+        for (int i = 0; i < 300; ++i) bits.push_back(8 * first + rng() % (8 * size));
+        std::string tileset = dir.file("t.til"), list = dir.file("swaps.txt");
+        ASSERT_TRUE(write_text(list, "5 7\n7 5\n"));
+        int refused = 0;
+        for (size_t bit : bits) {
+            std::vector<uint8_t> before = clean;
+            before[bit / 8] ^= uint8_t(1u << (bit % 8));
+            fix_checksum(before);
+            std::vector<uint8_t> out(info.size());
+            uLongf length = uLongf(out.size());
+            uLong consumed = uLong(size);
+            bool zlib_accepts =
+                uncompress2(out.data(), &length, before.data() + first, &consumed) == Z_OK;
+            ASSERT_TRUE(write_bytes(tileset, before));
+            std::string printed = batch_in_process(tileset, list);
+            if (zlib_accepts) { // an unused padding bit: the same content
+                EXPECT_EQ(info, out) << "bit " << bit;
+                continue;
+            }
+            ++refused;
+            EXPECT_EQ(UNCOMPRESS_FAILED, printed) << "bit " << bit;
+            ASSERT_TRUE(read_bytes(tileset) == before) << "bit " << bit << " written back";
+        }
+        EXPECT_GT(refused, int(bits.size()) * 9 / 10);
+    }
+}
+
+// A packed size understated by 1 to 4 bytes cuts off the check value; the
+// streams after it would then start early and be written back shifted.
+TEST(Batch, UnderstatedInfoStreamSizeIsRefused) {
+    ScratchDir dir;
+    const std::vector<uint8_t> clean = make_sample_tileset(false);
     std::string tileset = dir.file("t.til"), list = dir.file("swaps.txt");
-    ASSERT_TRUE(write_bytes(tileset, before));
     ASSERT_TRUE(write_text(list, "5 7\n7 5\n"));
-
-    EXPECT_EQ(batch_in_process(tileset, list), "");
-
-    std::vector<uint8_t> after = read_bytes(tileset);
-    EXPECT_EQ(fixed_info_size(sample.version), unpacked_size(after, STREAM_INFO));
-    expect_tables(unpacked_stream(after, STREAM_INFO), sample, {{5, 7}, {7, 5}});
-    for (int i = STREAM_IMAGE; i < STREAM_COUNT; ++i)
-        EXPECT_EQ(packed_stream(after, i), packed_stream(clean, i)) << "stream " << i;
+    for (uint32_t cut = 1; cut <= 4; ++cut) {
+        std::vector<uint8_t> before = clean;
+        put_u32_le(before, STREAM_TABLE, packed_size(clean, STREAM_INFO) - cut);
+        fix_checksum(before);
+        ASSERT_TRUE(write_bytes(tileset, before));
+        EXPECT_EQ(UNCOMPRESS_FAILED, batch_in_process(tileset, list)) << cut;
+        EXPECT_TRUE(read_bytes(tileset) == before) << cut;
+    }
 }
 
 TEST(Batch, ListThatCannotBeReadIsRefusedAtOnce) {

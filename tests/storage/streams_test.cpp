@@ -147,20 +147,11 @@ TEST_F(StreamsTest, StreamThatInflatesToNothingLoadsEmpty) {
     EXPECT_EQ(0u, t.image_block_count);
 }
 
-// `data` deflated and flushed, then a block of a type that does not exist:
-// an inflater that reads on past `data` fails.
-std::vector<uint8_t> deflate_with_corrupt_tail(const std::vector<uint8_t>& data) {
-    z_stream z = {};
-    EXPECT_EQ(Z_OK, deflateInit(&z, 1));
-    std::vector<uint8_t> out(deflateBound(&z, data.size()) + 64);
-    z.next_in = const_cast<uint8_t*>(data.data());
-    z.avail_in = uInt(data.size());
-    z.next_out = out.data();
-    z.avail_out = uInt(out.size());
-    EXPECT_EQ(Z_OK, deflate(&z, Z_SYNC_FLUSH));
-    out.resize(z.total_out);
-    deflateEnd(&z);
-    out.push_back(0x07); // final block, reserved type
+std::vector<uint8_t> deflated(const std::vector<uint8_t>& data) {
+    uLongf length = compressBound(uLong(data.size()));
+    std::vector<uint8_t> out(length);
+    EXPECT_EQ(Z_OK, compress2(out.data(), &length, data.data(), uLong(data.size()), 1));
+    out.resize(length);
     return out;
 }
 
@@ -177,24 +168,44 @@ std::vector<uint8_t> with_stream(std::vector<uint8_t> file, int index,
 }
 
 // The info stream past its fixed size and the image stream past 64 MiB are
-// never inflated, so even corrupt data there loads. The table keeps the
-// recorded size; the views use what is held.
-TEST_F(StreamsTest, InfoAndImageStreamsAreCutAtTheirLimits) {
+// not kept, but still inflated to their end: the table then holds their
+// real length, and a corrupt tail refuses the load like any other.
+TEST_F(StreamsTest, InfoAndImageStreamsAreKeptToTheirLimitsAndVerifiedToTheirEnds) {
+    std::vector<uint8_t> info = streams.info, images = streams.images;
+    info.resize(info.size() + 3000, 0x11);
+    images.resize(IMAGE_STREAM_LIMIT + 1000, 0x33);
     std::vector<uint8_t> file = assemble_tileset(streams);
-    file = with_stream(file, STREAM_INFO, deflate_with_corrupt_tail(streams.info), 0xFFFFFFFF);
-    std::vector<uint8_t> images = streams.images;
-    images.resize(IMAGE_STREAM_LIMIT, 0x33);
-    file = with_stream(file, STREAM_IMAGE, deflate_with_corrupt_tail(images),
-                       IMAGE_STREAM_LIMIT + 1000);
+    file = with_stream(file, STREAM_INFO, deflated(info), 0xFFFFFFFF);
+    file = with_stream(file, STREAM_IMAGE, deflated(images), 0xFFFFFFFF);
     ASSERT_TRUE(write_bytes(path, file));
 
     ASSERT_EQ("", load(STREAM_MASK_INFO | STREAM_MASK_IMAGE)); // not even "Hmm 1"
-    EXPECT_EQ(0xFFFFFFFF, t.streams[STREAM_INFO].unpacked_size);
+    EXPECT_EQ(info.size(), t.streams[STREAM_INFO].unpacked_size);
     EXPECT_EQ(SMALL_INFO_SIZE, held_size(t, STREAM_INFO));
     EXPECT_EQ(streams.info, std::vector<uint8_t>(t.info.palette, t.info.palette + SMALL_INFO_SIZE));
-    EXPECT_EQ(IMAGE_STREAM_LIMIT + 1000, t.streams[STREAM_IMAGE].unpacked_size);
+    EXPECT_EQ(images.size(), t.streams[STREAM_IMAGE].unpacked_size);
     EXPECT_EQ(IMAGE_STREAM_LIMIT / 1024, t.image_block_count);
-    EXPECT_EQ(0, memcmp(images.data(), t.images, images.size()));
+    EXPECT_EQ(0, memcmp(images.data(), t.images, IMAGE_STREAM_LIMIT));
+    tileset_release(t);
+
+    for (int index : {STREAM_INFO, STREAM_IMAGE}) {
+        std::vector<uint8_t> bent = file;
+        bent[stream_offset(bent, index) + packed_size(bent, index) - 1] ^= 1; // check value
+        ASSERT_TRUE(write_bytes(path, bent));
+        EXPECT_NE("", load(1u << index, false)) << index;
+    }
+}
+
+// Bytes after the end of a stream but inside its packed size are ignored,
+// as zlib's uncompress ignores them.
+TEST_F(StreamsTest, TrailingBytesAfterAStreamsEndAreIgnoredAsByUncompress) {
+    std::vector<uint8_t> packed = deflated(streams.info);
+    packed.insert(packed.end(), {0xDE, 0xAD, 0xBE, 0xEF});
+    std::vector<uint8_t> file =
+        with_stream(assemble_tileset(streams), STREAM_INFO, packed, SMALL_INFO_SIZE);
+    ASSERT_TRUE(write_bytes(path, file));
+    EXPECT_EQ("", load(STREAM_MASK_INFO));
+    EXPECT_EQ(streams.info, std::vector<uint8_t>(t.info.palette, t.info.palette + SMALL_INFO_SIZE));
 }
 
 class UnpackFailureTest : public StreamsTest, public ::testing::WithParamInterface<int> {};
