@@ -1,5 +1,5 @@
 // The info stream's layout: palette, tile count and eight per-tile tables,
-// each table TILE_CAPACITY entries long whatever the tile count.
+// each table capacity_for(version) entries long whatever the tile count.
 #include "tileset.h"
 
 #include <utility>

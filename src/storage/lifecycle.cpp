@@ -93,8 +93,8 @@ bool tileset_save(TilesetFile& tileset, const char* path, const FileLock* held) 
     StreamSlot* s = tileset.streams;
     if (s[STREAM_INFO].unpacked && !stream_pack(tileset, STREAM_INFO, s[STREAM_INFO].unpacked,
                                                 fixed_info_size(tileset.version))) {
+        // The slot is unchanged, so the caller keeps its tables for a retry.
         printf("An error occurred while compressing stream %i!\n", STREAM_INFO);
-        tileset_release(tileset);
         return false;
     }
 

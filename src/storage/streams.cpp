@@ -2,6 +2,7 @@
 #include "tileset.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cstdio>
 #include <cstdlib>
 #include <zlib.h>
@@ -24,7 +25,7 @@ uint64_t unpack_limit(uint16_t version, int index) {
 } // namespace
 
 bool stream_pack(TilesetFile& tileset, int index, const uint8_t* data, uint32_t length) {
-    index &= 3;
+    assert(index >= 0 && index < STREAM_COUNT);
     if (!data || length == 0) {
         printf("Bad input for compression!\n\n");
         return false;
@@ -48,13 +49,13 @@ bool stream_pack(TilesetFile& tileset, int index, const uint8_t* data, uint32_t 
 }
 
 uint32_t held_size(const TilesetFile& tileset, int index) {
-    index &= 3;
+    assert(index >= 0 && index < STREAM_COUNT);
     return uint32_t(std::min<uint64_t>(tileset.streams[index].unpacked_size,
                                        unpack_limit(tileset.version, index)));
 }
 
 uint8_t* stream_unpack(TilesetFile& tileset, int index) {
-    index &= 3;
+    assert(index >= 0 && index < STREAM_COUNT);
     StreamSlot& slot = tileset.streams[index];
     // What is kept: the table's size, but never more than the limit, nor
     // more than the packed bytes could ever inflate to.

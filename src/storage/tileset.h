@@ -193,6 +193,8 @@ uint8_t* stream_unpack(TilesetFile& tileset, int index);
 uint32_t held_size(const TilesetFile& tileset, int index);
 
 bool tileset_load(TilesetFile& tileset, const char* path, unsigned mask);
+// Repacks the info stream and rewrites the file. A failed save leaves the
+// tileset loaded, so that the caller can try again.
 bool tileset_save(TilesetFile& tileset, const char* path, const FileLock* held = nullptr);
 void tileset_release(TilesetFile& tileset);
 
