@@ -61,6 +61,9 @@ struct EditorState {
 
 EditorState& editor_state();
 
+// The loop gives up after this many failed waits for an event in a row.
+constexpr int WAIT_FAILURE_LIMIT = 10;
+
 bool editor_open(const char* path);
 void editor_run();
 void editor_close();
@@ -69,8 +72,6 @@ void editor_close();
 // flips.
 void editor_handle_event(const SDL_Event& event);
 
-// The tileset's info stream is gone after a save whose packing failed.
-bool tables_present(const EditorState& s);
 // "Kelbo Tool - NAME", then " (unsaved)", " - holding view" and " - N held"
 // as they apply.
 std::string editor_caption(const EditorState& s);

@@ -20,7 +20,7 @@ bool cell_at(int x, int y, uint32_t& column, uint32_t& row) {
 // The tileset position under a pointer; false past the last tile.
 bool position_at(const EditorState& s, int x, int y, uint32_t& p) {
     uint32_t column, row;
-    if (!tables_present(s) || !cell_at(x, y, column, row)) return false;
+    if (!cell_at(x, y, column, row)) return false;
     p = (s.scroll + row) * GRID_COLUMNS + column;
     return p < s.arrangement.tile_count;
 }
@@ -54,19 +54,13 @@ void save(EditorState& s) {
     bool saved = tileset_save(s.tileset, s.tileset_path, &lock);
     if (saved) s.on_disk = file_stamp(s.tileset_path);
     unlock_file(lock);
-    if (!saved) {
-        // A failed write keeps the tileset so the user can retry; a failed
-        // repack has released it, and there is nothing left to edit.
-        if (!tables_present(s)) s.running = false;
-        return;
-    }
+    if (!saved) return; // the tileset stays loaded; the user can retry
     history_mark_saved(s.arrangement);
     write_swap_list(s.swaps_path.c_str(), s.arrangement.origin.data(), s.arrangement.tile_count);
 }
 
 void tileset_key_down(const SDL_KeyboardEvent& key) {
     EditorState& s = editor_state();
-    if (!tables_present(s)) return;
     Arrangement& a = s.arrangement;
     switch (key.keysym.sym) {
     case SDLK_PAGEUP: s.scroll = 0; return;
@@ -176,13 +170,13 @@ void tileset_motion(const SDL_MouseMotionEvent& motion) {
 
 void holding_key_down(const SDL_KeyboardEvent& key) {
     EditorState& s = editor_state();
-    if (key.keysym.sym == SDLK_DELETE && tables_present(s)) fill_empty_positions(s.arrangement);
+    if (key.keysym.sym == SDLK_DELETE) fill_empty_positions(s.arrangement);
 }
 
 void holding_button_down(const SDL_MouseButtonEvent& button) {
     EditorState& s = editor_state();
     uint32_t column, row;
-    if (button.button != SDL_BUTTON_LEFT || !tables_present(s)) return;
+    if (button.button != SDL_BUTTON_LEFT) return;
     if (cell_at(button.x, button.y, column, row))
         place_holding_record(s.arrangement, row * GRID_COLUMNS + column);
 }

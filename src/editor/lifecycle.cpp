@@ -82,15 +82,14 @@ bool open_window(EditorState& s) {
 template <typename Event>
 void handle(void (*handler)(const Event&), const Event& event, bool drag) {
     EditorState& s = g_state;
-    bool tracked = tables_present(s);
-    if (tracked) history_begin_edit(s.arrangement);
+    history_begin_edit(s.arrangement);
     handler(event);
-    if (tracked && tables_present(s)) history_end_edit(s.arrangement, drag);
+    history_end_edit(s.arrangement, drag);
 }
 
 // Ctrl+Z undoes; Ctrl+Y and Ctrl+Shift+Z redo. Not while a drag goes on.
 void undo_or_redo(EditorState& s, SDLKey sym) {
-    if (s.painting || s.carrying || !tables_present(s)) return;
+    if (s.painting || s.carrying) return;
     if (sym == SDLK_z && !(SDL_GetModState() & KMOD_SHIFT))
         history_undo(s.arrangement);
     else
@@ -100,8 +99,6 @@ void undo_or_redo(EditorState& s, SDLKey sym) {
 } // namespace
 
 EditorState& editor_state() { return g_state; }
-
-bool tables_present(const EditorState& s) { return s.tileset.streams[STREAM_INFO].unpacked; }
 
 std::string editor_caption(const EditorState& s) {
     const char* path = s.tileset_path ? s.tileset_path : "";
@@ -166,20 +163,24 @@ void editor_handle_event(const SDL_Event& event) {
     default: break;
     }
     // The carry's edit ends with the carry, however that ended.
-    if (!s.carrying && tables_present(s)) history_end_drag(s.arrangement);
+    if (!s.carrying) history_end_drag(s.arrangement);
     if (!s.screen) return;
-    if (tables_present(s)) show_caption(s);
+    show_caption(s);
     handlers_for(s.mode).render();
     SDL_Flip(s.screen);
 }
 
 void editor_run() {
     SDL_Event event;
+    int failures = 0; // in a row
     while (g_state.running) {
         if (!SDL_WaitEvent(&event)) {
             printf("Error while waiting for event: %s\n", SDL_GetError());
+            // A wait that keeps failing will not recover; stop rather than spin.
+            if (++failures == WAIT_FAILURE_LIMIT) g_state.running = false;
             continue;
         }
+        failures = 0;
         editor_handle_event(event);
     }
 }

@@ -2,6 +2,8 @@
 // from scratch; nothing here reads input.
 #include "editor.h"
 
+#include <cassert>
+
 namespace {
 
 // SDL rectangles hold signed 16-bit coordinates, so the tall image surface
@@ -64,7 +66,6 @@ SDL_Surface* make_marker(Uint32 fill) {
 void render_tileset_view() {
     EditorState& s = editor_state();
     SDL_FillRect(s.screen, nullptr, BACKGROUND_COLOUR);
-    if (!tables_present(s)) return;
     const Arrangement& a = s.arrangement;
     for (uint32_t row = 0; row < GRID_ROWS; ++row) {
         for (uint32_t column = 0; column < GRID_COLUMNS; ++column) {
@@ -100,9 +101,9 @@ void draw_selection_overlay() {
 void render_holding_view() {
     EditorState& s = editor_state();
     SDL_FillRect(s.screen, nullptr, BACKGROUND_COLOUR);
-    if (!tables_present(s)) return;
     const Arrangement& a = s.arrangement;
-    for (uint32_t k = 0; k < a.holding_count && k < HOLDING_CAPACITY; ++k)
+    assert(a.holding_count <= HOLDING_CAPACITY);
+    for (uint32_t k = 0; k < a.holding_count; ++k)
         draw_image(s, a.holding.records[k].image_offset, k % GRID_COLUMNS, k / GRID_COLUMNS);
 }
 

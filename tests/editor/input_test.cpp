@@ -2,6 +2,8 @@
 // scrolling, driven through editor_handle_event as the loop would.
 #include "editor_support.h"
 
+#include <algorithm>
+
 namespace {
 
 using V = std::vector<uint32_t>;
@@ -272,6 +274,14 @@ TEST_F(EditorInputTest, ViewKeysWorkWithAnyModifiers) {
 TEST_F(EditorInputTest, QuitEventStopsTheEditor) {
     EXPECT_TRUE(state().running);
     quit_event();
+    EXPECT_FALSE(state().running);
+}
+
+TEST_F(EditorInputTest, LoopStopsWhenWaitingKeepsFailing) {
+    SDL_QuitSubSystem(SDL_INIT_VIDEO); // takes the event queue with it
+    std::string out = printed_by([] { editor_run(); });
+    EXPECT_EQ(WAIT_FAILURE_LIMIT, std::count(out.begin(), out.end(), '\n')) << out;
+    EXPECT_EQ(0u, out.find("Error while waiting for event: "));
     EXPECT_FALSE(state().running);
 }
 
