@@ -39,7 +39,7 @@ all: build
 
 build:
 	@$(DEPS) build
-	cmake -S . -B $(BUILD_DIR) $(CMAKE_FLAGS) -DKELBO_TESTS=OFF >/dev/null
+	cmake -S . -B $(BUILD_DIR) $(CMAKE_FLAGS) -DKELBO_TESTS=OFF -DKELBO_WERROR=OFF >/dev/null
 	cmake --build $(BUILD_DIR) -j $(JOBS)
 
 run: build
@@ -59,14 +59,16 @@ test:
 
 bench:
 	@$(DEPS) bench
-	cmake -S . -B build-release -DCMAKE_BUILD_TYPE=Release -DKELBO_TESTS=OFF -DKELBO_BENCH=ON >/dev/null
+	cmake -S . -B build-release -DCMAKE_BUILD_TYPE=Release -DKELBO_TESTS=OFF -DKELBO_BENCH=ON \
+		-DKELBO_WERROR=OFF >/dev/null
 	cmake --build build-release -j $(JOBS)
 	build-release/bench/kelbo-bench
 
 FUZZ_SECONDS ?= 60
 fuzz:
 	@$(DEPS) fuzz
-	CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKELBO_TESTS=OFF -DKELBO_FUZZ=ON >/dev/null
+	CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKELBO_TESTS=OFF \
+		-DKELBO_FUZZ=ON -DKELBO_WERROR=OFF >/dev/null
 	cmake --build build-fuzz -j $(JOBS)
 	scripts/run-fuzz.sh build-fuzz $(FUZZ_SECONDS)
 

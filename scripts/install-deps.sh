@@ -7,7 +7,7 @@ build=(build-essential cmake pkg-config zlib1g-dev libsdl1.2-dev libacl1-dev lib
 case "${1:-build}" in
 build) want=("${build[@]}") ;;
 test) want=("${build[@]}" libgtest-dev xvfb xauth xdotool x11-apps python3 groff-base clang
-    libclang-rt-14-dev) ;;
+    libclang-rt-14-dev clang-format) ;;
 bench) want=("${build[@]}" libbenchmark-dev) ;;
 fuzz) want=("${build[@]}" clang libclang-rt-14-dev) ;;
 package) want=("${build[@]}" dpkg-dev) ;;
