@@ -1,12 +1,14 @@
-// The interactive editor: one 320 x 512 window, a blocking event loop, two
-// views (the tileset grid and the holding area) and their input handlers.
+// The interactive editor: one window showing a 320 x 512 picture, scaled by
+// a whole number, a blocking event loop, two views (the tileset grid and
+// the holding area) and their input handlers.
 //
 //   if (editor_open(path)) editor_run();
 //   editor_close();
 //
 // Tests drive it without a display: SDL_VIDEODRIVER=dummy, then
-// editor_handle_event() for each event (modifiers via SDL_SetModState) and
-// read editor_state().screen's pixels.
+// editor_handle_event() for each event and read editor_state().canvas's
+// pixels. Key events carry their own modifiers; mouse events use the
+// Control and Shift keys that the key events have pressed and released.
 #pragma once
 
 #include "../arrangement/arrangement.h"
@@ -24,11 +26,13 @@ constexpr uint32_t BACKGROUND_COLOUR = 0x4F30A8;
 constexpr uint32_t FRAME_LIGHT = 0xC0C0C0;
 constexpr uint32_t FRAME_DARK = 0x808080;
 constexpr uint32_t MARKER_KEY = 1; // transparent pixel value of the markers
+constexpr int MAX_SCALE = 4;
+constexpr size_t GOTO_DIGITS = 5;
 
 enum EditorMode { MODE_TILESET = 0, MODE_HOLDING = 1 };
 
-// A view's handlers; the loop takes Tab, Escape, 1, 2 and Ctrl+Z / Ctrl+Y
-// (undo and redo) before them.
+// A view's handlers; the loop takes Tab, Escape, 1, 2, Ctrl+Z / Ctrl+Y
+// (undo and redo), Ctrl+G (go to) and the zoom keys before them.
 struct ModeHandlers {
     void (*key_down)(const SDL_KeyboardEvent& key);
     void (*button_down)(const SDL_MouseButtonEvent& button);
@@ -52,7 +56,15 @@ struct EditorState {
     uint32_t anchor;
     uint8_t paint;
     bool running;
-    SDL_Surface* screen;
+    int scale = 1;      // each picture pixel is scale x scale on the screen
+    unsigned held_keys; // KMOD_ bits of the Control and Shift keys down
+    bool pointer_known; // false until the pointer moves in
+    int pointer_x;      // in picture pixels
+    int pointer_y;
+    bool goto_open; // the go-to prompt
+    std::string goto_digits;
+    SDL_Surface* screen;        // the window
+    SDL_Surface* canvas;        // the picture: the screen itself at scale 1
     SDL_Surface* image_surface; // wraps the image stream, no copy
     SDL_Surface* image_window;  // a 32 x 32 view moved over the stream
     SDL_Surface* frame_surface;
@@ -72,16 +84,35 @@ void editor_close();
 // flips.
 void editor_handle_event(const SDL_Event& event);
 
-// "Kelbo Tool - NAME", then " (unsaved)", " - holding view" and " - N held"
-// as they apply.
+// "Kelbo Tool - NAME", then " (unsaved)", " - holding view", " - N held",
+// the go-to prompt and what the pointer is over, as they apply.
 std::string editor_caption(const EditorState& s);
+
+// The scale a window starts at: KELBO_SCALE's value when it is 1 to 4,
+// else the largest that fits 90 % of the desktop (1 when its size is not
+// known).
+int starting_scale(const char* setting, int desktop_width, int desktop_height);
+// Re-creates the window at another scale; false (scale kept) if it fails.
+bool set_scale(EditorState& s, int scale);
+
+// The grid cell under a picture pixel, or false outside the 10 x 16 grid.
+bool cell_at(int x, int y, uint32_t& column, uint32_t& row);
 
 // Handler tables of the two views.
 extern const ModeHandlers TILESET_VIEW_HANDLERS;
 extern const ModeHandlers HOLDING_VIEW_HANDLERS;
 
-// Drawing (no input here).
+// Drawing (no input here), into the canvas.
 void render_tileset_view();
 void draw_selection_overlay();
 void render_holding_view();
 bool build_marker_surfaces();
+// Each pixel of the 32-bit picture as a scale x scale block of the screen.
+void draw_scaled(SDL_Surface* picture, SDL_Surface* screen, int scale);
+
+// The go-to prompt (Ctrl+G): digits, Backspace, Enter goes, Escape closes.
+void open_go_to(EditorState& s);
+void close_go_to(EditorState& s);
+// A key pressed while the prompt is open; false when the prompt closed
+// without taking it, and the key is then handled as usual.
+bool go_to_key(EditorState& s, const SDL_keysym& key);

@@ -4,18 +4,19 @@
 
 #include <cstdio>
 
-namespace {
-
-bool ctrl_held() { return (SDL_GetModState() & KMOD_CTRL) != 0; }
-bool shift_held() { return (SDL_GetModState() & KMOD_SHIFT) != 0; }
-
-// The grid cell under a pointer, or false outside the 10 x 16 grid.
 bool cell_at(int x, int y, uint32_t& column, uint32_t& row) {
     if (x < 0 || y < 0 || x >= GRID_COLUMNS * CELL_SIZE || y >= GRID_ROWS * CELL_SIZE) return false;
     column = uint32_t(x) / CELL_SIZE;
     row = uint32_t(y) / CELL_SIZE;
     return true;
 }
+
+namespace {
+
+// Mouse events carry no modifiers of their own: the ones the key events
+// left held are used, in the order the events came.
+bool ctrl_held(const EditorState& s) { return (s.held_keys & KMOD_CTRL) != 0; }
+bool shift_held(const EditorState& s) { return (s.held_keys & KMOD_SHIFT) != 0; }
 
 // The tileset position under a pointer; false past the last tile.
 bool position_at(const EditorState& s, int x, int y, uint32_t& p) {
@@ -63,11 +64,19 @@ void tileset_key_down(const SDL_KeyboardEvent& key) {
     EditorState& s = editor_state();
     Arrangement& a = s.arrangement;
     switch (key.keysym.sym) {
-    case SDLK_PAGEUP: s.scroll = 0; return;
-    case SDLK_PAGEDOWN: s.scroll = s.max_scroll; return;
+    case SDLK_PAGEUP:
+    case SDLK_HOME: s.scroll = 0; return;
+    case SDLK_PAGEDOWN:
+    case SDLK_END: s.scroll = s.max_scroll; return;
+    case SDLK_UP:
+        if (s.scroll > 0) --s.scroll;
+        return;
+    case SDLK_DOWN:
+        if (s.scroll < s.max_scroll) ++s.scroll;
+        return;
     default: break;
     }
-    if (!ctrl_held()) return;
+    if (!(key.keysym.mod & KMOD_CTRL)) return;
     switch (key.keysym.sym) {
     case SDLK_f: fill_empty_positions(a); break;
     case SDLK_r: sort_selection(a); break;
@@ -87,9 +96,9 @@ void left_press(EditorState& s, uint32_t p) {
     }
     s.painting = true;
     s.anchor = p;
-    if (!ctrl_held()) clear_selection(a);
+    if (!ctrl_held(s)) clear_selection(a);
     s.paint = a.selected[p];
-    if (shift_held())
+    if (shift_held(s))
         toggle_row(a, p, s.paint);
     else
         flip_selected(a, p);
@@ -99,7 +108,7 @@ void right_press(EditorState& s, uint32_t p) {
     Arrangement& a = s.arrangement;
     if (p == 0) return;
     s.carrying = true;
-    if (ctrl_held()) {
+    if (ctrl_held(s)) {
         clear_selection(a);
         a.selected[p] = 1;
         a.selected_count = 1;
@@ -147,7 +156,7 @@ void tileset_motion(const SDL_MouseMotionEvent& motion) {
     if (!position_at(s, motion.x, motion.y, p)) return;
     if (p == s.anchor || p == 0) return;
     if (s.painting) {
-        if (shift_held()) {
+        if (shift_held(s)) {
             uint32_t row_start = p / GRID_COLUMNS * GRID_COLUMNS;
             if (s.anchor < row_start || s.anchor > row_start + 9) {
                 toggle_row(a, p, s.paint);
@@ -157,7 +166,7 @@ void tileset_motion(const SDL_MouseMotionEvent& motion) {
             flip_selected(a, p);
             s.anchor = p;
         }
-    } else if (s.carrying && a.selected_count == 1 && ctrl_held() && s.anchor < a.tile_count &&
+    } else if (s.carrying && a.selected_count == 1 && ctrl_held(s) && s.anchor < a.tile_count &&
                a.selected[s.anchor]) {
         // Only the one selected tile is carried; a carry state left by a
         // plain right press whose anchor is elsewhere does nothing.

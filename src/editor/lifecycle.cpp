@@ -2,6 +2,7 @@
 // close everything. One global state, as there is one window.
 #include "editor.h"
 
+#include <cassert>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -63,11 +64,33 @@ bool init_video() {
     return false;
 }
 
+// A window `scale` times the picture's size; above 1 the picture is drawn
+// apart and scaled onto it.
+bool open_at_scale(EditorState& s, int scale) {
+    SDL_Surface* screen =
+        SDL_SetVideoMode(SCREEN_WIDTH * scale, SCREEN_HEIGHT * scale, 32, SDL_SWSURFACE);
+    if (!screen) return false;
+    SDL_Surface* canvas = screen;
+    if (scale > 1) {
+        const SDL_PixelFormat* f = screen->format;
+        canvas = SDL_CreateRGBSurface(SDL_SWSURFACE, SCREEN_WIDTH, SCREEN_HEIGHT, 32, f->Rmask,
+                                      f->Gmask, f->Bmask, 0);
+        if (!canvas) return false;
+    }
+    s.screen = screen;
+    s.canvas = canvas;
+    s.scale = scale;
+    return true;
+}
+
 bool open_window(EditorState& s) {
     if (!init_video()) return false;
     show_caption(s);
-    s.screen = SDL_SetVideoMode(SCREEN_WIDTH, SCREEN_HEIGHT, 32, SDL_SWSURFACE);
-    if (!s.screen) return false;
+    // Asked before the first window, this is the desktop's size.
+    const SDL_VideoInfo* desktop = SDL_GetVideoInfo();
+    int scale = starting_scale(getenv("KELBO_SCALE"), desktop ? desktop->current_w : 0,
+                               desktop ? desktop->current_h : 0);
+    if (!open_at_scale(s, scale) && !(scale > 1 && open_at_scale(s, 1))) return false;
     if (s.tileset.image_block_count > 0) {
         s.image_surface = wrap_images(s, int(s.tileset.image_block_count * IMAGE_SIDE));
         s.image_window = wrap_images(s, IMAGE_SIDE);
@@ -88,27 +111,110 @@ void handle(void (*handler)(const Event&), const Event& event, bool drag) {
 }
 
 // Ctrl+Z undoes; Ctrl+Y and Ctrl+Shift+Z redo. Not while a drag goes on.
-void undo_or_redo(EditorState& s, SDLKey sym) {
+void undo_or_redo(EditorState& s, const SDL_keysym& key) {
     if (s.painting || s.carrying) return;
-    if (sym == SDLK_z && !(SDL_GetModState() & KMOD_SHIFT))
+    if (key.sym == SDLK_z && !(key.mod & KMOD_SHIFT))
         history_undo(s.arrangement);
     else
         history_redo(s.arrangement);
+}
+
+unsigned modifier_bit(SDLKey sym) {
+    switch (sym) {
+    case SDLK_LCTRL: return KMOD_LCTRL;
+    case SDLK_RCTRL: return KMOD_RCTRL;
+    case SDLK_LSHIFT: return KMOD_LSHIFT;
+    case SDLK_RSHIFT: return KMOD_RSHIFT;
+    default: return 0;
+    }
+}
+
+// Keeps what mouse events need to know of the keyboard and the pointer:
+// which Control and Shift keys are down, and where the pointer is in the
+// picture. Mouse coordinates come back divided by the scale.
+void follow_input(EditorState& s, SDL_Event& event) {
+    switch (event.type) {
+    case SDL_KEYDOWN: s.held_keys |= modifier_bit(event.key.keysym.sym); break;
+    case SDL_KEYUP: s.held_keys &= ~modifier_bit(event.key.keysym.sym); break;
+    case SDL_ACTIVEEVENT:
+        // Keys pressed or released while another window had the keyboard
+        // were never seen here.
+        if ((event.active.state & SDL_APPINPUTFOCUS) && event.active.gain)
+            s.held_keys = SDL_GetModState() & (KMOD_CTRL | KMOD_SHIFT);
+        if ((event.active.state & SDL_APPMOUSEFOCUS) && !event.active.gain) s.pointer_known = false;
+        break;
+    case SDL_MOUSEMOTION:
+        event.motion.x = Uint16(event.motion.x / s.scale);
+        event.motion.y = Uint16(event.motion.y / s.scale);
+        s.pointer_known = true;
+        s.pointer_x = event.motion.x;
+        s.pointer_y = event.motion.y;
+        break;
+    case SDL_MOUSEBUTTONDOWN:
+    case SDL_MOUSEBUTTONUP:
+        event.button.x = Uint16(event.button.x / s.scale);
+        event.button.y = Uint16(event.button.y / s.scale);
+        s.pointer_known = true;
+        s.pointer_x = event.button.x;
+        s.pointer_y = event.button.y;
+        break;
+    default: break;
+    }
+}
+
+// The keys the loop takes in both views; false for any other.
+bool loop_key(EditorState& s, const SDL_keysym& key) {
+    const bool ctrl = (key.mod & KMOD_CTRL) != 0;
+    switch (key.sym) {
+    case SDLK_TAB: s.mode = s.mode == MODE_TILESET ? MODE_HOLDING : MODE_TILESET; return true;
+    case SDLK_ESCAPE: s.running = false; return true;
+    case SDLK_1: s.mode = MODE_TILESET; return true;
+    case SDLK_2: s.mode = MODE_HOLDING; return true;
+    case SDLK_y:
+    case SDLK_z:
+        if (ctrl) undo_or_redo(s, key);
+        return ctrl;
+    case SDLK_g:
+        if (ctrl) open_go_to(s);
+        return ctrl;
+    case SDLK_EQUALS:
+    case SDLK_KP_PLUS:
+        if (ctrl && s.scale < MAX_SCALE) set_scale(s, s.scale + 1);
+        return ctrl;
+    case SDLK_MINUS:
+    case SDLK_KP_MINUS:
+        if (ctrl && s.scale > 1) set_scale(s, s.scale - 1);
+        return ctrl;
+    default: return false;
+    }
 }
 
 } // namespace
 
 EditorState& editor_state() { return g_state; }
 
-std::string editor_caption(const EditorState& s) {
-    const char* path = s.tileset_path ? s.tileset_path : "";
-    const char* slash = strrchr(path, '/');
-    std::string text = std::string("Kelbo Tool - ") + (slash ? slash + 1 : path);
-    if (history_unsaved(s.arrangement)) text += " (unsaved)";
-    if (s.mode == MODE_HOLDING) text += " - holding view";
-    if (s.arrangement.holding_count > 0)
-        text += " - " + std::to_string(s.arrangement.holding_count) + " held";
-    return text;
+int starting_scale(const char* setting, int desktop_width, int desktop_height) {
+    if (setting && setting[0] >= '1' && setting[0] <= '0' + MAX_SCALE && setting[1] == '\0')
+        return setting[0] - '0';
+    int scale = MAX_SCALE;
+    while (scale > 1 && (10 * SCREEN_WIDTH * scale > 9 * desktop_width ||
+                         10 * SCREEN_HEIGHT * scale > 9 * desktop_height))
+        --scale;
+    return scale;
+}
+
+bool set_scale(EditorState& s, int scale) {
+    assert(scale >= 1 && scale <= MAX_SCALE);
+    // The picture is drawn anew every frame, so nothing is lost with it.
+    if (s.canvas != s.screen) SDL_FreeSurface(s.canvas);
+    s.canvas = s.screen = nullptr;
+    if (open_at_scale(s, scale)) return true;
+    // The old window may have gone with the attempt: bring it back.
+    if (!open_at_scale(s, s.scale) && !open_at_scale(s, 1)) {
+        printf("Failed to open the window: %s\n", SDL_GetError());
+        s.running = false;
+    }
+    return false;
 }
 
 bool editor_open(const char* path) {
@@ -135,29 +241,21 @@ bool editor_open(const char* path) {
     return true;
 }
 
-void editor_handle_event(const SDL_Event& event) {
+void editor_handle_event(const SDL_Event& received) {
     EditorState& s = g_state;
+    SDL_Event event = received;
+    follow_input(s, event);
     const ModeHandlers& view = handlers_for(s.mode);
     switch (event.type) {
     case SDL_KEYDOWN:
-        switch (event.key.keysym.sym) {
-        case SDLK_TAB: s.mode = s.mode == MODE_TILESET ? MODE_HOLDING : MODE_TILESET; break;
-        case SDLK_ESCAPE: s.running = false; break;
-        case SDLK_1: s.mode = MODE_TILESET; break;
-        case SDLK_2: s.mode = MODE_HOLDING; break;
-        case SDLK_y:
-        case SDLK_z:
-            if (SDL_GetModState() & KMOD_CTRL) {
-                undo_or_redo(s, event.key.keysym.sym);
-                break;
-            }
-            handle(view.key_down, event.key, false);
-            break;
-        default: handle(view.key_down, event.key, false); break;
-        }
+        if (s.goto_open && go_to_key(s, event.key.keysym)) break;
+        if (!loop_key(s, event.key.keysym)) handle(view.key_down, event.key, false);
         break;
     case SDL_MOUSEMOTION: handle(view.motion, event.motion, true); break;
-    case SDL_MOUSEBUTTONDOWN: handle(view.button_down, event.button, false); break;
+    case SDL_MOUSEBUTTONDOWN:
+        close_go_to(s);
+        handle(view.button_down, event.button, false);
+        break;
     case SDL_MOUSEBUTTONUP: handle(view.button_up, event.button, false); break;
     case SDL_QUIT: s.running = false; break;
     default: break;
@@ -167,6 +265,7 @@ void editor_handle_event(const SDL_Event& event) {
     if (!s.screen) return;
     show_caption(s);
     handlers_for(s.mode).render();
+    if (s.canvas != s.screen) draw_scaled(s.canvas, s.screen, s.scale);
     SDL_Flip(s.screen);
 }
 
@@ -187,8 +286,9 @@ void editor_run() {
 
 void editor_close() {
     EditorState& s = g_state;
+    if (s.canvas == s.screen) s.canvas = nullptr; // SDL_Quit frees the screen
     SDL_Surface** surfaces[] = {&s.frame_surface, &s.empty_marker, &s.image_window,
-                                &s.image_surface};
+                                &s.image_surface, &s.canvas};
     for (SDL_Surface** surface : surfaces) {
         if (*surface) SDL_FreeSurface(*surface);
         *surface = nullptr;

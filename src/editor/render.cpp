@@ -1,8 +1,10 @@
-// Drawing of the two views into the 32-bit screen. Every frame is drawn
-// from scratch; nothing here reads input.
+// Drawing of the two views into the 320 x 512, 32-bit picture, and the
+// picture scaled onto the window. Every frame is drawn from scratch;
+// nothing here reads input.
 #include "editor.h"
 
 #include <cassert>
+#include <cstring>
 
 namespace {
 
@@ -29,7 +31,7 @@ void draw_image(EditorState& s, uint32_t offset, uint32_t column, uint32_t row) 
     SDL_Rect dst = cell_rect(column, row);
     if (first_row <= LAST_REACHABLE_ROW) {
         SDL_Rect src = {0, Sint16(first_row), IMAGE_SIDE, IMAGE_SIDE};
-        SDL_BlitSurface(s.image_surface, &src, s.screen, &dst);
+        SDL_BlitSurface(s.image_surface, &src, s.canvas, &dst);
         return;
     }
     // Further down, move a 32-row window over the stream instead.
@@ -38,7 +40,7 @@ void draw_image(EditorState& s, uint32_t offset, uint32_t column, uint32_t row) 
     window->pixels = s.tileset.images + size_t(first_row) * IMAGE_SIDE;
     window->h = int(rows < IMAGE_SIDE ? rows : IMAGE_SIDE);
     SDL_SetClipRect(window, nullptr);
-    SDL_BlitSurface(window, nullptr, s.screen, &dst);
+    SDL_BlitSurface(window, nullptr, s.canvas, &dst);
 }
 
 void invert_cell(SDL_Surface* screen, uint32_t column, uint32_t row) {
@@ -65,7 +67,7 @@ SDL_Surface* make_marker(Uint32 fill) {
 
 void render_tileset_view() {
     EditorState& s = editor_state();
-    SDL_FillRect(s.screen, nullptr, BACKGROUND_COLOUR);
+    SDL_FillRect(s.canvas, nullptr, BACKGROUND_COLOUR);
     const Arrangement& a = s.arrangement;
     for (uint32_t row = 0; row < GRID_ROWS; ++row) {
         for (uint32_t column = 0; column < GRID_COLUMNS; ++column) {
@@ -75,7 +77,7 @@ void render_tileset_view() {
                 draw_image(s, a.info.image_offset[p], column, row);
             } else {
                 SDL_Rect dst = cell_rect(column, row);
-                SDL_BlitSurface(s.empty_marker, nullptr, s.screen, &dst);
+                SDL_BlitSurface(s.empty_marker, nullptr, s.canvas, &dst);
             }
         }
     }
@@ -91,20 +93,35 @@ void draw_selection_overlay() {
             uint32_t p = (s.scroll + row) * GRID_COLUMNS + column;
             if (p >= a.tile_count) return;
             if (!a.selected[p]) continue;
-            invert_cell(s.screen, column, row);
+            invert_cell(s.canvas, column, row);
             SDL_Rect dst = cell_rect(column, row);
-            SDL_BlitSurface(s.frame_surface, nullptr, s.screen, &dst);
+            SDL_BlitSurface(s.frame_surface, nullptr, s.canvas, &dst);
         }
     }
 }
 
 void render_holding_view() {
     EditorState& s = editor_state();
-    SDL_FillRect(s.screen, nullptr, BACKGROUND_COLOUR);
+    SDL_FillRect(s.canvas, nullptr, BACKGROUND_COLOUR);
     const Arrangement& a = s.arrangement;
     assert(a.holding_count <= HOLDING_CAPACITY);
     for (uint32_t k = 0; k < a.holding_count; ++k)
         draw_image(s, a.holding.records[k].image_offset, k % GRID_COLUMNS, k / GRID_COLUMNS);
+}
+
+void draw_scaled(SDL_Surface* picture, SDL_Surface* screen, int scale) {
+    if (SDL_MUSTLOCK(screen) && SDL_LockSurface(screen) != 0) return;
+    for (int y = 0; y < picture->h; ++y) {
+        const Uint32* from = reinterpret_cast<const Uint32*>(
+            static_cast<const uint8_t*>(picture->pixels) + size_t(y) * picture->pitch);
+        uint8_t* first = static_cast<uint8_t*>(screen->pixels) + size_t(y) * scale * screen->pitch;
+        Uint32* to = reinterpret_cast<Uint32*>(first);
+        for (int x = 0; x < picture->w; ++x)
+            for (int i = 0; i < scale; ++i) *to++ = from[x];
+        for (int i = 1; i < scale; ++i)
+            memcpy(first + size_t(i) * screen->pitch, first, size_t(picture->w) * scale * 4);
+    }
+    if (SDL_MUSTLOCK(screen)) SDL_UnlockSurface(screen);
 }
 
 bool build_marker_surfaces() {

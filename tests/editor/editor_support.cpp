@@ -29,10 +29,29 @@ void EditorTest::set_image_offset(uint32_t i, uint32_t offset) {
 
 namespace {
 
+SDL_Event modifier_key(Uint8 type, SDLKey sym, int mod) {
+    SDL_Event e = {};
+    e.type = type;
+    e.key.type = type;
+    e.key.state = type == SDL_KEYDOWN ? SDL_PRESSED : SDL_RELEASED;
+    e.key.keysym.sym = sym;
+    e.key.keysym.mod = SDLMod(mod);
+    return e;
+}
+
+// A mouse event with modifiers comes after their keys' presses, as from a
+// keyboard, and their releases follow it.
 void send(const SDL_Event& event, int mod) {
+    const bool mouse = event.type == SDL_MOUSEMOTION || event.type == SDL_MOUSEBUTTONDOWN ||
+                       event.type == SDL_MOUSEBUTTONUP;
+    const bool ctrl = mouse && (mod & KMOD_CTRL), shift = mouse && (mod & KMOD_SHIFT);
+    if (ctrl) editor_handle_event(modifier_key(SDL_KEYDOWN, SDLK_LCTRL, KMOD_LCTRL));
+    if (shift) editor_handle_event(modifier_key(SDL_KEYDOWN, SDLK_LSHIFT, mod & KMOD_SHIFT));
     SDL_SetModState(SDLMod(mod));
     editor_handle_event(event);
     SDL_SetModState(KMOD_NONE);
+    if (shift) editor_handle_event(modifier_key(SDL_KEYUP, SDLK_LSHIFT, mod & KMOD_CTRL));
+    if (ctrl) editor_handle_event(modifier_key(SDL_KEYUP, SDLK_LCTRL, KMOD_NONE));
 }
 
 SDL_Event button_event(Uint8 type, uint8_t button, int x, int y) {

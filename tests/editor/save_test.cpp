@@ -94,10 +94,10 @@ TEST_F(EditorSaveTest, CaptionTellsNameUnsavedViewAndHeldTiles) {
     key(SDLK_TAB);
     click_position(14, KMOD_LSHIFT);
     key(SDLK_x, KMOD_LCTRL); // a cut leaves the tables as they are
-    EXPECT_EQ("Kelbo Tool - tiles.kts - 10 held", caption());
+    EXPECT_EQ("Kelbo Tool - tiles.kts - 10 held - at 14: empty", caption());
     click_position(40);
     key(SDLK_v, KMOD_LCTRL);
-    EXPECT_EQ("Kelbo Tool - tiles.kts (unsaved) - 10 held", caption());
+    EXPECT_EQ("Kelbo Tool - tiles.kts (unsaved) - 10 held - at 40: tile 10", caption());
     key(SDLK_2);
     EXPECT_EQ("Kelbo Tool - tiles.kts (unsaved) - holding view - 10 held", caption());
     key(SDLK_DELETE);
@@ -108,13 +108,13 @@ TEST_F(EditorSaveTest, CaptionTellsNameUnsavedViewAndHeldTiles) {
     EXPECT_EQ("Kelbo Tool - tiles.kts - holding view - 10 held", caption());
     key(SDLK_1);
     key(SDLK_z, KMOD_LCTRL);
-    EXPECT_EQ("Kelbo Tool - tiles.kts", caption());
+    EXPECT_EQ("Kelbo Tool - tiles.kts - at 40: tile 40", caption());
 
     click_position(30);
     right_click(cx(31), cy(31));
-    EXPECT_EQ("Kelbo Tool - tiles.kts (unsaved)", caption());
+    EXPECT_EQ("Kelbo Tool - tiles.kts (unsaved) - at 31: tile 30", caption());
     key(SDLK_s, KMOD_LCTRL);
-    EXPECT_EQ("Kelbo Tool - tiles.kts", caption());
+    EXPECT_EQ("Kelbo Tool - tiles.kts - at 31: tile 30", caption());
     EXPECT_EQ(caption(), state().caption);
 }
 
@@ -129,19 +129,19 @@ TEST_F(EditorSaveTest, UndoGoesPastASave) {
     EXPECT_EQ(40u, arr().origin[40]);
     EXPECT_EQ(0u, arr().origin[14]);
     EXPECT_EQ(V({14}), held_origins());
-    EXPECT_EQ("Kelbo Tool - tiles.kts (unsaved) - 1 held", caption());
+    EXPECT_EQ("Kelbo Tool - tiles.kts (unsaved) - 1 held - at 40: tile 40", caption());
     EXPECT_EQ(saved, read_bytes(path)); // undo touches only the editor
     key(SDLK_y, KMOD_LCTRL);
     key(SDLK_y, KMOD_LCTRL);
-    EXPECT_EQ("Kelbo Tool - tiles.kts", caption());
+    EXPECT_EQ("Kelbo Tool - tiles.kts - at 40: tile 14", caption());
 
     // Undone to the tables as loaded and saved again: an empty swap list.
     for (int i = 0; i < 3; ++i) key(SDLK_z, KMOD_LCTRL);
-    EXPECT_EQ("Kelbo Tool - tiles.kts (unsaved)", caption());
+    EXPECT_EQ("Kelbo Tool - tiles.kts (unsaved) - at 40: tile 40", caption());
     key(SDLK_s, KMOD_LCTRL);
     EXPECT_EQ("", read_text(path + ".swaps"));
     EXPECT_EQ(streams.info, unpacked_stream(read_bytes(path), STREAM_INFO));
-    EXPECT_EQ("Kelbo Tool - tiles.kts", caption());
+    EXPECT_EQ("Kelbo Tool - tiles.kts - at 40: tile 40", caption());
 }
 
 TEST_F(EditorSaveTest, FileChangedByAnotherProgramIsOverwrittenOnlyWhenAskedTwice) {
@@ -156,7 +156,7 @@ TEST_F(EditorSaveTest, FileChangedByAnotherProgramIsOverwrittenOnlyWhenAskedTwic
               printed_by([&] { key(SDLK_s, KMOD_LCTRL); }));
     EXPECT_EQ(theirs, read_bytes(path));
     EXPECT_FALSE(file_exists(path + ".swaps"));
-    EXPECT_EQ("Kelbo Tool - tiles.kts (unsaved)", caption());
+    EXPECT_EQ("Kelbo Tool - tiles.kts (unsaved) - at 40: tile 14", caption());
 
     EXPECT_EQ("", printed_by([&] { key(SDLK_s, KMOD_LCTRL); }));
     EXPECT_EQ("40 14\n14 40\n", read_text(path + ".swaps"));
@@ -208,7 +208,7 @@ TEST_F(EditorSaveTest, FailedWriteKeepsTheEditorAndItsEdits) {
     EXPECT_EQ(streams.info.size(), unpacked_size(after, STREAM_INFO));
     EXPECT_EQ(with_tiles_exchanged(streams.info, 1024, 14, 40),
               unpacked_stream(after, STREAM_INFO));
-    EXPECT_EQ("Kelbo Tool - tiles.kts", state().caption);
+    EXPECT_EQ("Kelbo Tool - tiles.kts - at 40: tile 14", state().caption);
 }
 
 } // namespace

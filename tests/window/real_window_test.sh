@@ -48,7 +48,7 @@ cp "$tiles" "$work/original.kts"
 
 # The server picks a free display itself, so parallel runs cannot collide.
 # Without -noreset it would reset, and move the pointer, when a client left.
-Xvfb -displayfd 3 -screen 0 800x700x24 -noreset -nolisten tcp \
+Xvfb -displayfd 3 -screen 0 800x1100x24 -noreset -nolisten tcp \
     3>"$work/display" >"$work/xvfb.log" 2>&1 &
 xvfb_pid=$!
 for _ in $(seq 100); do
@@ -59,6 +59,8 @@ done
 [[ -s $work/display ]] || fail "Xvfb named no display within 10 s"
 export DISPLAY=:$(head -n1 "$work/display")
 
+# 90 % of this screen holds the window only at scale 1, which it starts at.
+unset KELBO_SCALE
 "$tool" "$tiles" >"$work/stdout" 2>"$work/stderr" &
 tool_pid=$!
 win=$(timeout 15 xdotool search --sync --name '^Kelbo Tool( |$)' | head -n1) || true
@@ -110,14 +112,44 @@ for _ in $(seq 50); do
     [[ -s $tiles.swaps ]] && break
     sleep 0.1
 done
-expect_caption "Kelbo Tool - sample.tileset"
+# The pointer is still over position 40.
+expect_caption "Kelbo Tool - sample.tileset - at 40: tile 14"
 ctrl_key z # the fill, back past the save
-expect_caption "Kelbo Tool - sample.tileset (unsaved) - 1 held"
+expect_caption "Kelbo Tool - sample.tileset (unsaved) - 1 held - at 40: tile 14"
 sleep 0.3
 xwd -id "$win" -silent >"$work/editor.xwd" || fail "xwd could not capture the window"
 python3 "$here/xwd.py" "$work/editor.xwd" "$out/editor.png" || fail "could not convert the screenshot"
 ctrl_key y
-expect_caption "Kelbo Tool - sample.tileset"
+expect_caption "Kelbo Tool - sample.tileset - at 40: tile 14"
+
+# Zoomed in, the window shows the same picture with each pixel doubled, and
+# a click lands on the position it is over.
+xwd -id "$win" -silent >"$work/scale1.xwd" || fail "xwd could not capture the window"
+ctrl_key equal
+for _ in $(seq 50); do
+    xdotool getwindowgeometry "$win" | grep -q 'Geometry: 640x1024' && break
+    sleep 0.1
+done
+sleep 0.3
+xwd -id "$win" -silent >"$work/scale2.xwd" || fail "xwd could not capture the zoomed window"
+python3 - "$here" "$work/scale1.xwd" "$work/scale2.xwd" <<'EOF' || fail "the zoomed window is not the picture doubled"
+import sys
+
+sys.path.insert(0, sys.argv[1])
+import xwd
+
+w1, h1, small = xwd.read_xwd(sys.argv[2])
+w2, h2, big = xwd.read_xwd(sys.argv[3])
+if (w2, h2) != (2 * w1, 2 * h1):
+    sys.exit("zoomed window is %dx%d, expected %dx%d" % (w2, h2, 2 * w1, 2 * h1))
+for y in range(h2):
+    for x in range(w2):
+        if big[y][x] & 0xFFFFFF != small[y // 2][x // 2] & 0xFFFFFF:
+            sys.exit("pixel (%d, %d) differs from (%d, %d) at scale 1" % (x, y, x // 2, y // 2))
+EOF
+click_at $((2 * (1 * 32 + 16))) $((2 * (5 * 32 + 16))) # position 51
+expect_caption "Kelbo Tool - sample.tileset - at 51: tile 51"
+ctrl_key minus
 
 xdotool key Escape
 status=

@@ -1,0 +1,217 @@
+// Where the user stands: the pointer readout in the caption, the go-to
+// prompt, the keys that move the view, the zoom, and modifiers taken from
+// the events rather than from the keyboard's state at handling time.
+#include "editor_support.h"
+
+namespace {
+
+using V = std::vector<uint32_t>;
+
+class EditorViewTest : public EditorTest {
+  protected:
+    void SetUp() override {
+        EditorTest::SetUp();
+        unsetenv("KELBO_SCALE");
+    }
+    std::string caption() {
+        char* title = nullptr;
+        SDL_WM_GetCaption(&title, nullptr);
+        return title ? title : "";
+    }
+    void focus(Uint8 state, Uint8 gain) {
+        SDL_Event e = {};
+        e.type = SDL_ACTIVEEVENT;
+        e.active.gain = gain;
+        e.active.state = state;
+        editor_handle_event(e);
+    }
+    void keys(const std::vector<SDLKey>& syms) {
+        for (SDLKey k : syms) key(k);
+    }
+    // A click whose event comes with SDL's modifier state set to `mod`
+    // but no key event to say so.
+    void click_with_stale_state(uint32_t p, int mod) {
+        SDL_Event e = {};
+        e.type = e.button.type = SDL_MOUSEBUTTONDOWN;
+        e.button.button = SDL_BUTTON_LEFT;
+        e.button.x = Uint16(cx(p));
+        e.button.y = Uint16(cy(p));
+        SDL_SetModState(SDLMod(mod));
+        editor_handle_event(e);
+        e.type = e.button.type = SDL_MOUSEBUTTONUP;
+        editor_handle_event(e);
+        SDL_SetModState(KMOD_NONE);
+    }
+    void key_event(Uint8 type, SDLKey sym, int mod) {
+        SDL_Event e = {};
+        e.type = e.key.type = type;
+        e.key.keysym.sym = sym;
+        e.key.keysym.mod = SDLMod(mod);
+        editor_handle_event(e);
+    }
+};
+
+TEST_F(EditorViewTest, CaptionNamesTheCellUnderThePointer) {
+    set_tile_count(295);
+    ASSERT_NO_FATAL_FAILURE(open_streams());
+    const std::string name = "Kelbo Tool - tiles.kts";
+    EXPECT_EQ(name, caption()); // no pointer yet
+    move_to_position(0);
+    EXPECT_EQ(name + " - at 0: tile 0", caption());
+    click_position(33);
+    key(SDLK_x, KMOD_LCTRL);
+    EXPECT_EQ(name + " - 1 held - at 33: empty", caption());
+    press(SDL_BUTTON_WHEELDOWN, cx(33), cy(33)); // the view moves under a still pointer
+    EXPECT_EQ(name + " - 1 held - at 43: tile 43", caption());
+    key(SDLK_TAB);
+    EXPECT_EQ(name + " - holding view - 1 held", caption()); // past the last held record
+    move(5, 5);
+    EXPECT_EQ(name + " - holding view - 1 held - held 0: tile 33", caption());
+    key(SDLK_TAB);
+    key(SDLK_END);
+    move(SCREEN_WIDTH - 1, SCREEN_HEIGHT - 1); // past the last tile, 294
+    EXPECT_EQ(name + " - 1 held", caption());
+    move(4 * CELL_SIZE, SCREEN_HEIGHT - 1);
+    EXPECT_EQ(name + " - 1 held - at 294: tile 294", caption());
+    focus(SDL_APPMOUSEFOCUS, 0);
+    EXPECT_EQ(name + " - 1 held", caption());
+    key(SDLK_UP);
+    EXPECT_EQ(name + " - 1 held", caption()); // until the pointer moves in again
+}
+
+TEST_F(EditorViewTest, GoToShowsSelectsAndClosesAsAsked) {
+    ASSERT_NO_FATAL_FAILURE(open_streams());
+    const std::string name = "Kelbo Tool - tiles.kts";
+    key(SDLK_g, KMOD_LCTRL);
+    EXPECT_EQ(name + " - go to: ", caption());
+    keys({SDLK_2, SDLK_7, SDLK_BACKSPACE, SDLK_KP5});
+    EXPECT_EQ(name + " - go to: 25", caption());
+    key(SDLK_RETURN);
+    EXPECT_EQ(name, caption());
+    EXPECT_EQ(2u, state().scroll);
+    EXPECT_EQ(V({25}), selected());
+
+    key(SDLK_TAB); // from the holding view too, and 1 and 2 are digits here
+    key(SDLK_g, KMOD_LCTRL);
+    keys({SDLK_2, SDLK_9, SDLK_1, SDLK_KP_ENTER});
+    EXPECT_EQ(MODE_TILESET, state().mode);
+    EXPECT_EQ(state().max_scroll, state().scroll);
+    EXPECT_EQ(V({291}), selected());
+
+    key(SDLK_g, KMOD_LCTRL); // past the last tile: nothing moves
+    keys({SDLK_3, SDLK_0, SDLK_0, SDLK_RETURN});
+    EXPECT_EQ(V({291}), selected());
+    key(SDLK_g, KMOD_LCTRL);
+    keys({SDLK_1, SDLK_2, SDLK_3, SDLK_4, SDLK_5, SDLK_6});
+    EXPECT_EQ(name + " - go to: 12345", caption());
+    key(SDLK_ESCAPE);
+    EXPECT_TRUE(state().running);
+    EXPECT_EQ(name, caption());
+
+    key(SDLK_g, KMOD_LCTRL); // a click closes it and does its own work
+    key(SDLK_5);
+    click_position(state().scroll * GRID_COLUMNS + 7);
+    EXPECT_FALSE(state().goto_open);
+    EXPECT_EQ(V({state().scroll * GRID_COLUMNS + 7}), selected());
+    key(SDLK_g, KMOD_LCTRL); // so does any other key
+    key(SDLK_TAB);
+    EXPECT_FALSE(state().goto_open);
+    EXPECT_EQ(MODE_HOLDING, state().mode);
+    key(SDLK_g, KMOD_LCTRL); // position 0 clears the selection, as a click on it does
+    keys({SDLK_0, SDLK_RETURN});
+    EXPECT_EQ(0u, state().scroll);
+    EXPECT_EQ(V(), selected());
+}
+
+TEST_F(EditorViewTest, ArrowsHomeAndEndMoveTheTilesetView) {
+    ASSERT_NO_FATAL_FAILURE(open_streams());
+    key(SDLK_UP);
+    EXPECT_EQ(0u, state().scroll);
+    keys({SDLK_DOWN, SDLK_DOWN, SDLK_UP});
+    EXPECT_EQ(1u, state().scroll);
+    key(SDLK_END);
+    EXPECT_EQ(state().max_scroll, state().scroll);
+    key(SDLK_DOWN);
+    EXPECT_EQ(state().max_scroll, state().scroll);
+    key(SDLK_TAB);
+    key(SDLK_HOME); // not in the holding view
+    EXPECT_EQ(state().max_scroll, state().scroll);
+    key(SDLK_TAB);
+    key(SDLK_HOME);
+    EXPECT_EQ(0u, state().scroll);
+}
+
+TEST_F(EditorViewTest, ZoomStepsBetweenOneAndFourAndDoublesEveryPixel) {
+    ASSERT_NO_FATAL_FAILURE(open_streams());
+    EXPECT_EQ(1, state().scale); // the dummy driver knows no desktop size
+    click_position(57);
+    key(SDLK_EQUALS); // needs Ctrl
+    EXPECT_EQ(1, state().scale);
+    key(SDLK_EQUALS, KMOD_LCTRL);
+    ASSERT_EQ(2, state().scale);
+    ASSERT_EQ(2 * SCREEN_WIDTH, state().screen->w);
+    ASSERT_EQ(2 * SCREEN_HEIGHT, state().screen->h);
+    const SDL_Surface* picture = state().canvas;
+    const SDL_Surface* screen = state().screen;
+    for (int y = 0; y < screen->h; ++y)
+        for (int x = 0; x < screen->w; ++x) {
+            auto at = [](const SDL_Surface* s, int px, int py) {
+                return reinterpret_cast<const Uint32*>(static_cast<const uint8_t*>(s->pixels) +
+                                                       size_t(py) * s->pitch)[px];
+            };
+            ASSERT_EQ(at(picture, x / 2, y / 2), at(screen, x, y)) << x << ", " << y;
+        }
+    press(SDL_BUTTON_LEFT, 2 * cx(64), 2 * cy(64)); // the pointer is divided by the scale
+    EXPECT_EQ(V({64}), selected());
+
+    for (int i = 0; i < 3; ++i) key(SDLK_KP_PLUS, KMOD_LCTRL);
+    EXPECT_EQ(4, state().scale);
+    key(SDLK_MINUS, KMOD_RCTRL);
+    EXPECT_EQ(3, state().scale);
+    for (int i = 0; i < 3; ++i) key(SDLK_KP_MINUS, KMOD_LCTRL);
+    EXPECT_EQ(1, state().scale);
+    EXPECT_EQ(state().screen, state().canvas);
+    EXPECT_EQ(SCREEN_WIDTH, state().screen->w);
+
+    editor_close();
+    setenv("KELBO_SCALE", "3", 1);
+    ASSERT_NO_FATAL_FAILURE(open_streams());
+    EXPECT_EQ(3, state().scale);
+    EXPECT_EQ(3 * SCREEN_HEIGHT, state().screen->h);
+}
+
+TEST_F(EditorViewTest, StartingScaleFitsTheDesktopUnlessSet) {
+    EXPECT_EQ(1, starting_scale(nullptr, 0, 0));       // size unknown
+    EXPECT_EQ(1, starting_scale(nullptr, 1920, 1080)); // 90 %: 972 rows
+    EXPECT_EQ(2, starting_scale(nullptr, 2560, 1440));
+    EXPECT_EQ(3, starting_scale(nullptr, 3840, 2160));
+    EXPECT_EQ(4, starting_scale(nullptr, 7680, 4320));
+    EXPECT_EQ(1, starting_scale(nullptr, 600, 4320)); // the width decides here
+    EXPECT_EQ(4, starting_scale("4", 800, 600));
+    for (const char* bad : {"0", "5", "", "22", "2x", "-1"})
+        EXPECT_EQ(2, starting_scale(bad, 2560, 1440)) << bad;
+}
+
+TEST_F(EditorViewTest, MouseModifiersComeFromKeyEventsInOrder) {
+    ASSERT_NO_FATAL_FAILURE(open_streams());
+    click_position(5);
+    click_with_stale_state(7, KMOD_LCTRL); // no Control key event: a plain click
+    EXPECT_EQ(V({7}), selected());
+    key_event(SDL_KEYDOWN, SDLK_RCTRL, KMOD_RCTRL);
+    click_with_stale_state(9, KMOD_NONE); // Control is down, whatever SDL says now
+    EXPECT_EQ(V({7, 9}), selected());
+    key_event(SDL_KEYUP, SDLK_RCTRL, KMOD_NONE);
+    click_with_stale_state(3, KMOD_NONE);
+    EXPECT_EQ(V({3}), selected());
+
+    key_event(SDL_KEYDOWN, SDLK_x, KMOD_LCTRL); // a key's own modifiers count
+    EXPECT_EQ(1u, arr().holding_count);
+
+    SDL_SetModState(KMOD_LSHIFT); // pressed while the window had no keyboard
+    focus(SDL_APPINPUTFOCUS, 1);
+    SDL_SetModState(KMOD_NONE);
+    click_with_stale_state(23, KMOD_NONE);
+    EXPECT_EQ(V({20, 21, 22, 23, 24, 25, 26, 27, 28, 29}), selected());
+}
+
+} // namespace
