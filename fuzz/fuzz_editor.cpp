@@ -23,9 +23,11 @@ __attribute__((no_sanitize("coverage"))) void check(bool ok) {
     if (!ok) __builtin_trap();
 }
 
-const SDLKey KEYS[KEY_COUNT] = {SDLK_TAB,    SDLK_ESCAPE,   SDLK_1, SDLK_2, SDLK_KP1, SDLK_f,
-                                SDLK_r,      SDLK_s,        SDLK_v, SDLK_w, SDLK_x,   SDLK_DELETE,
-                                SDLK_PAGEUP, SDLK_PAGEDOWN, SDLK_z, SDLK_y, SDLK_a};
+const SDLKey KEYS[KEY_COUNT] = {SDLK_TAB,   SDLK_ESCAPE, SDLK_1,         SDLK_2,        SDLK_KP1,
+                                SDLK_f,     SDLK_r,      SDLK_s,         SDLK_v,        SDLK_w,
+                                SDLK_x,     SDLK_DELETE, SDLK_PAGEUP,    SDLK_PAGEDOWN, SDLK_z,
+                                SDLK_y,     SDLK_g,      SDLK_UP,        SDLK_END,      SDLK_EQUALS,
+                                SDLK_MINUS, SDLK_RETURN, SDLK_BACKSPACE, SDLK_a};
 const SDLMod MODIFIERS[4] = {KMOD_NONE, KMOD_LCTRL, KMOD_LSHIFT, SDLMod(KMOD_LCTRL | KMOD_LSHIFT)};
 
 struct Sample {
@@ -70,6 +72,8 @@ __attribute__((no_sanitize("coverage"))) void check_state(const EditorState& s,
     check(a.origin.size() == a.tile_count && a.selected.size() == a.tile_count);
     check(a.holding_count <= HOLDING_CAPACITY);
     check(a.tile_count == 0 || a.origin[0] == 0);
+    check(s.scale >= 1 && s.scale <= MAX_SCALE && s.screen && s.canvas);
+    check(s.goto_digits.size() <= GOTO_DIGITS);
 
     uint32_t empty = 0, selected = 0;
     std::vector<uint8_t> seen(a.tile_count, 0);
@@ -96,8 +100,18 @@ __attribute__((no_sanitize("coverage"))) void check_state(const EditorState& s,
     check(selected == a.selected_count);
 }
 
-// Fills in the event an opcode describes; false when the input ran out.
-bool next_event(const uint8_t*& at, const uint8_t* end, SDL_Event& event, bool& is_modifier) {
+SDL_Event key_event(Uint8 type, SDLKey sym) {
+    SDL_Event event = {};
+    event.type = event.key.type = type;
+    event.key.state = type == SDL_KEYDOWN ? SDL_PRESSED : SDL_RELEASED;
+    event.key.keysym.sym = sym;
+    event.key.keysym.mod = SDL_GetModState();
+    return event;
+}
+
+// Fills in the events an opcode describes (a change of modifiers is the
+// presses and releases of their keys); false when the input ran out.
+bool next_events(const uint8_t*& at, const uint8_t* end, std::vector<SDL_Event>& events) {
     auto take = [&](uint8_t& b) {
         if (at == end) return false;
         b = *at++;
@@ -105,17 +119,14 @@ bool next_event(const uint8_t*& at, const uint8_t* end, SDL_Event& event, bool& 
     };
     uint8_t op, a = 0, x = 0, y = 0;
     if (!take(op)) return false;
-    event = SDL_Event{};
-    is_modifier = false;
+    events.assign(1, SDL_Event{});
+    SDL_Event& event = events[0];
     switch (op % OP_COUNT) {
     case OP_KEY_DOWN:
     case OP_KEY_UP:
         if (!take(a)) return false;
-        event.type = op % OP_COUNT == OP_KEY_DOWN ? SDL_KEYDOWN : SDL_KEYUP;
-        event.key.type = event.type;
-        event.key.state = event.type == SDL_KEYDOWN ? SDL_PRESSED : SDL_RELEASED;
-        event.key.keysym.sym = KEYS[a % KEY_COUNT];
-        event.key.keysym.mod = SDL_GetModState();
+        event =
+            key_event(op % OP_COUNT == OP_KEY_DOWN ? SDL_KEYDOWN : SDL_KEYUP, KEYS[a % KEY_COUNT]);
         return true;
     case OP_BUTTON_DOWN:
     case OP_BUTTON_UP:
@@ -134,11 +145,20 @@ bool next_event(const uint8_t*& at, const uint8_t* end, SDL_Event& event, bool& 
         event.motion.x = Uint16(coordinate_from_byte(x));
         event.motion.y = Uint16(coordinate_from_byte(y));
         return true;
-    default:
+    default: {
         if (!take(a)) return false;
-        is_modifier = true;
-        SDL_SetModState(MODIFIERS[a % 4]);
+        events.clear();
+        const unsigned was = SDL_GetModState(), now = MODIFIERS[a % 4];
+        SDL_SetModState(SDLMod(now));
+        const struct {
+            unsigned bit;
+            SDLKey sym;
+        } keys[] = {{KMOD_LCTRL, SDLK_LCTRL}, {KMOD_LSHIFT, SDLK_LSHIFT}};
+        for (const auto& k : keys)
+            if ((was ^ now) & k.bit)
+                events.push_back(key_event(now & k.bit ? SDL_KEYDOWN : SDL_KEYUP, k.sym));
         return true;
+    }
     }
 }
 
@@ -246,6 +266,10 @@ void start_run(const Sample& chosen, bool large, const std::string& path) {
         s.anchor = 0;
         s.paint = 0;
         s.running = true;
+        if (s.scale != 1) check(set_scale(s, 1));
+        close_go_to(s);
+        s.pointer_known = false;
+        s.held_keys = 0;
     }
     SDL_SetModState(KMOD_NONE);
 }
@@ -271,15 +295,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     const uint8_t* at = data + 1;
     const uint8_t* end = data + size;
-    SDL_Event event;
-    bool is_modifier;
-    while (s.running && next_event(at, end, event, is_modifier)) {
-        if (is_modifier) continue;
-        editor_handle_event(event);
-        // A failed repack releases the tables and stops the editor; the
-        // sample always repacks, so that would be a fault of its own.
-        check(s.tileset.streams[STREAM_INFO].unpacked != nullptr);
-        check_state(s, chosen.original);
+    std::vector<SDL_Event> events;
+    while (s.running && next_events(at, end, events)) {
+        for (const SDL_Event& event : events) {
+            editor_handle_event(event);
+            check(s.tileset.streams[STREAM_INFO].unpacked != nullptr);
+            check_state(s, chosen.original);
+        }
     }
     if (access((path + ".swaps").c_str(), F_OK) == 0) check_saved_swap_list(chosen, path);
     check_unsaved(s, path);

@@ -49,6 +49,13 @@ enum KeyIndex : uint8_t {
     KEY_PAGEDOWN,
     KEY_Z,
     KEY_Y,
+    KEY_G,
+    KEY_UP,
+    KEY_END,
+    KEY_EQUALS,
+    KEY_MINUS,
+    KEY_RETURN,
+    KEY_BACKSPACE,
     KEY_OTHER,
     KEY_COUNT,
 };
