@@ -207,7 +207,7 @@ MemoryResult measure_batch_memory(const char* input, const std::vector<uint8_t>&
 // each round, each on a fresh copy of its input; the floors get the file
 // the replay produces, so that all three pack the same tables. The medians
 // join the benchmarks' own, by clock, in seconds.
-constexpr int PROCESS_ROUNDS = 31;
+constexpr int PROCESS_ROUNDS = 61;
 
 void measure_whole_process(std::map<std::string, double> (&median)[2]) {
     const BenchFiles& files = bench_files();
