@@ -1,10 +1,12 @@
 // kelbo-bench: runs every benchmark (9 repetitions, interleaved at random
 // so that a busy moment of the machine does not land on one side of a
-// comparison), then prints each operation's median beside its floor's and
-// the batch replay's peak memory. Benchmark flags given on the command line
-// override the defaults.
+// comparison), then prints each operation's median beside its floor's, the
+// batch replay as a whole process beside floor processes, and the batch
+// replay's peak memory. Benchmark flags given on the command line override
+// the defaults.
 #include "bench_support.h"
 
+#include "arrangement.h"
 #include "tileset.h"
 
 #include <benchmark/benchmark.h>
@@ -13,6 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <random>
 #include <string>
 #include <vector>
 #include <zlib.h>
@@ -58,6 +61,14 @@ const Row ROWS[] = {
     // write the bytes in place.
     {"save, floor without fsync", "save/tileset_save", "save/floor", 0, WALL},
     {"batch replay, floor without fsync", "batch/run_batch_4096", "batch/floor", 0, WALL},
+    // The replay as a user starts it: a process of its own, whose loading
+    // of shared libraries the in-process rows leave out.
+    {"batch replay, whole process (kelbo-tool TILESET LIST)", "process/kelbo-tool",
+     "process/floor_with_fsync", 1.15, WALL},
+    {"batch replay, whole process, floor without fsync", "process/kelbo-tool", "process/floor", 0,
+     WALL},
+    {"batch replay, whole process, user + system time", "process/kelbo-tool",
+     "process/floor_with_fsync", 0, CPU},
 };
 
 // Keeps the median of every benchmark's repetitions, in seconds, while the
@@ -87,9 +98,15 @@ std::string show_time(double seconds) {
     return text;
 }
 
-// Runs `argv` under the probe; false unless it exited 0. `peak` is its
-// peak resident set in KiB, `probe` the probe's own size when it forked.
-bool probe_once(const std::vector<std::string>& argv, long& peak, long& probe) {
+struct Probed {
+    long peak_kib = -1;   // the program's peak resident set
+    long probe_kib = -1;  // the probe's own size when it forked
+    long elapsed_us = -1; // from before the fork to the end of the wait
+    long cpu_us = -1;     // user and system
+};
+
+// Runs `argv` under the probe; false unless it exited 0.
+bool probe_once(const std::vector<std::string>& argv, Probed& result) {
     int out[2];
     if (pipe(out) != 0) return false;
     pid_t pid = fork();
@@ -105,14 +122,15 @@ bool probe_once(const std::vector<std::string>& argv, long& peak, long& probe) {
     }
     close(out[1]);
     FILE* f = pid > 0 ? fdopen(out[0], "r") : nullptr;
-    bool ok = f && fscanf(f, "%ld %ld", &peak, &probe) == 2;
+    bool ok = f && fscanf(f, "%ld %ld %ld %ld", &result.peak_kib, &result.probe_kib,
+                          &result.elapsed_us, &result.cpu_us) == 4;
     if (f)
         fclose(f);
     else
         close(out[0]);
     int status = 0;
     if (pid < 0 || waitpid(pid, &status, 0) != pid) return false;
-    return ok && WIFEXITED(status) && WEXITSTATUS(status) == 0 && peak >= 0;
+    return ok && WIFEXITED(status) && WEXITSTATUS(status) == 0 && result.peak_kib >= 0;
 }
 
 long median_of(std::vector<long> values) {
@@ -167,12 +185,13 @@ MemoryResult measure_batch_memory(const char* input, const std::vector<uint8_t>&
     m.input = input;
     std::vector<long> baseline, batch;
     for (int i = 0; i < 5; ++i) {
-        long peak = -1, probe = -1;
-        if (probe_once({tool}, peak, probe)) baseline.push_back(peak);
-        m.probe_kib = std::max(m.probe_kib, probe);
+        Probed run;
+        if (probe_once({tool}, run)) baseline.push_back(run.peak_kib);
+        m.probe_kib = std::max(m.probe_kib, run.probe_kib);
         write_file_bytes(copy, bytes);
-        if (probe_once({tool, copy, files.list_path}, peak, probe)) batch.push_back(peak);
-        m.probe_kib = std::max(m.probe_kib, probe);
+        run = Probed();
+        if (probe_once({tool, copy, files.list_path}, run)) batch.push_back(run.peak_kib);
+        m.probe_kib = std::max(m.probe_kib, run.probe_kib);
     }
     if (baseline.size() == 5 && batch.size() == 5) {
         m.baseline_kib = median_of(baseline);
@@ -181,6 +200,64 @@ MemoryResult measure_batch_memory(const char* input, const std::vector<uint8_t>&
     const double info = fixed_info_size(LARGE_LAYOUT_VERSION);
     m.budget_kib = (double(bytes.size()) + 3 * info + 8 * 1024 * 1024) / 1024;
     return m;
+}
+
+// `kelbo-tool TILESET LIST` on the large sample, start-up and all, against
+// the floor process durable and plain. The three run in a random order in
+// each round, each on a fresh copy of its input; the floors get the file
+// the replay produces, so that all three pack the same tables. The medians
+// join the benchmarks' own, by clock, in seconds.
+constexpr int PROCESS_ROUNDS = 61;
+
+void measure_whole_process(std::map<std::string, double> (&median)[2]) {
+    const BenchFiles& files = bench_files();
+    const std::string reference = files.file("process-reference.tileset");
+    write_file_bytes(reference, files.large);
+    run_batch(reference.c_str(), files.list_path.c_str());
+    const std::vector<uint8_t> replayed = read_file(reference);
+    const std::string tool_input = files.file("process-tool.tileset");
+    const std::string floor_input = files.file("process-floor.tileset");
+    struct Side {
+        const char* name;
+        std::vector<std::string> argv;
+        const std::string& input;
+        const std::vector<uint8_t>& bytes;
+        std::vector<long> us[2]; // by Clock
+    } sides[] = {{"process/kelbo-tool",
+                  {KELBO_TOOL_PATH, tool_input, files.list_path},
+                  tool_input,
+                  files.large,
+                  {}},
+                 {"process/floor_with_fsync",
+                  {KELBO_REPLAY_FLOOR_PATH, "durable", floor_input, files.list_path},
+                  floor_input,
+                  replayed,
+                  {}},
+                 {"process/floor",
+                  {KELBO_REPLAY_FLOOR_PATH, "plain", floor_input, files.list_path},
+                  floor_input,
+                  replayed,
+                  {}}};
+    std::mt19937 random(PROCESS_ROUNDS);
+    int order[] = {0, 1, 2};
+    for (int round = 0; round < PROCESS_ROUNDS; ++round) {
+        std::shuffle(order, order + 3, random);
+        for (int i : order) {
+            Side& side = sides[i];
+            write_file_bytes(side.input, side.bytes);
+            Probed run;
+            if (!probe_once(side.argv, run)) continue;
+            side.us[CPU].push_back(run.cpu_us);
+            side.us[WALL].push_back(run.elapsed_us);
+        }
+    }
+    for (const Side& side : sides) {
+        if (side.us[WALL].size() != PROCESS_ROUNDS) {
+            printf("%s failed in some rounds.\n", side.name);
+            continue;
+        }
+        for (Clock clock : {CPU, WALL}) median[clock][side.name] = median_of(side.us[clock]) * 1e-6;
+    }
 }
 
 } // namespace
@@ -200,6 +277,7 @@ int main(int argc, char** argv) {
     bench_files(); // made before any timing starts
     MedianCollector reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
+    measure_whole_process(reporter.median);
     const MemoryResult memory[] = {
         measure_batch_memory("the large sample", bench_files().large),
         measure_batch_memory("an info-stream bomb (2^32 - 1 claimed, 1 GiB real)",

@@ -1,14 +1,20 @@
 // kelbo-rss-probe PROGRAM [ARGS...]: runs PROGRAM with its output discarded
-// and prints its peak resident set in KiB, or -1 if it did not exit 0.
+// and prints, if it exited 0, four numbers: its peak resident set in KiB,
+// the probe's own resident size in KiB when it forked, the wall time in
+// microseconds from before the fork to the end of the wait (the whole
+// process, start-up included), and the CPU time, user and system, it used
+// in microseconds. Otherwise it prints -1.
 //
 // Linux folds the peak of the address space an exec replaces into the new
 // program's ru_maxrss, so a child forked straight from the benchmark (large
 // by then) would report the benchmark's size. This probe is small, so what
-// it forks reports the program's own peak. The second number printed is
-// the probe's own resident size when it forked, the floor under the first.
+// it forks reports the program's own peak; the probe's own size is the
+// floor under it. Being small, it also forks quickly, which keeps the
+// fork out of the whole-process times.
 #include <fcntl.h>
 #include <stdio.h>
 #include <sys/resource.h>
+#include <time.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -33,6 +39,8 @@ int main(int argc, char** argv) {
         return 2;
     }
     long own = resident_kib();
+    timespec start, end;
+    clock_gettime(CLOCK_MONOTONIC, &start);
     pid_t pid = fork();
     if (pid < 0) return 1;
     if (pid == 0) {
@@ -48,6 +56,10 @@ int main(int argc, char** argv) {
         printf("-1\n");
         return 1;
     }
-    printf("%ld %ld\n", usage.ru_maxrss, own);
+    clock_gettime(CLOCK_MONOTONIC, &end);
+    long elapsed_us = (end.tv_sec - start.tv_sec) * 1000000L + (end.tv_nsec - start.tv_nsec) / 1000;
+    long cpu_us = (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1000000L +
+                  usage.ru_utime.tv_usec + usage.ru_stime.tv_usec;
+    printf("%ld %ld %ld %ld\n", usage.ru_maxrss, own, elapsed_us, cpu_us);
     return 0;
 }

@@ -1,16 +1,15 @@
 #include "entry.h"
 
 #include "../arrangement/arrangement.h"
-#include "../editor/editor.h"
+#include "editor_launch.h"
 
 #include <cstdio>
 
-int SDL_main(int argc, char** argv) {
+int tool_main(int argc, char** argv) {
     if (argc == 3) {
         run_batch(argv[1], argv[2]);
     } else if (argc == 2) {
-        if (editor_open(argv[1])) editor_run();
-        editor_close();
+        exec_editor(argv);
     } else {
         printf("I want a tileset!\n");
     }

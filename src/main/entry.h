@@ -1,5 +1,6 @@
-// The program's entry: chooses the batch or the editor route by the number
-// of arguments alone. Always returns 0; failures show only as messages.
+// The command line of kelbo-tool: chooses the batch or the editor route by
+// the number of arguments alone. Always returns 0; failures show only as
+// messages.
 #pragma once
 
-int SDL_main(int argc, char** argv);
+int tool_main(int argc, char** argv);

@@ -1,5 +1,5 @@
-// On this platform SDL has no start-up wrapper, so a plain main hands the
-// command line to SDL_main.
+// kelbo-tool's main. It stays out of the kelbo_entry library so that the
+// test programs can link that library beside their own main.
 #include "entry.h"
 
-int main(int argc, char** argv) { return SDL_main(argc, argv); }
+int main(int argc, char** argv) { return tool_main(argc, argv); }

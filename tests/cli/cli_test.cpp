@@ -3,7 +3,10 @@
 #include "sample_tileset.h"
 #include "test_support.h"
 
+#include <climits>
+#include <cstdlib>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -63,6 +66,42 @@ TEST_F(CliTest, EditorFormWithoutADisplaySaysSo) {
                               {"SDL_VIDEODRIVER", "DISPLAY", "SDL_FBDEV=/nonexistent"}),
                   "Failed to open the window: No available video device\n");
     EXPECT_EQ(sample, read_bytes(tiles));
+}
+
+// Installed, the editor is its own program in prefix/libexec/kelbo-tool.
+TEST_F(CliTest, EditorFormStartsTheInstalledEditorOrSaysItIsMissing) {
+    char real[PATH_MAX];
+    ASSERT_TRUE(realpath(dir.path.c_str(), real)); // as the tool sees its own folder
+    const std::string prefix = real;
+    const std::string tool = prefix + "/bin/kelbo-tool";
+    const std::string editor = prefix + "/libexec/kelbo-tool/kelbo-editor";
+    for (const char* folder : {"/bin", "/libexec", "/libexec/kelbo-tool"})
+        ASSERT_EQ(0, mkdir((prefix + folder).c_str(), 0755));
+    ASSERT_TRUE(write_bytes(tool, read_bytes(KELBO_TOOL_PATH)));
+    ASSERT_EQ(0, chmod(tool.c_str(), 0755));
+    const std::vector<std::string> no_display = {"SDL_VIDEODRIVER", "DISPLAY",
+                                                 "SDL_FBDEV=/nonexistent"};
+
+    expect_output(run_process({tool, tiles}, no_display),
+                  "Failed to start the editor: " + editor + " (No such file or directory)\n");
+    ASSERT_TRUE(write_bytes(editor, read_bytes(KELBO_EDITOR_PATH)));
+    ASSERT_EQ(0, chmod(editor.c_str(), 0755));
+    expect_output(run_process({tool, tiles}, no_display),
+                  "Failed to open the window: No available video device\n");
+    EXPECT_EQ(sample, read_bytes(tiles));
+}
+
+// SDL and the sound, terminal and X libraries behind it are the editor's
+// alone; loading them would double the batch route's run time.
+TEST_F(CliTest, BatchLoadsNoSdlLibrary) {
+    write_list("5 7\n7 5\n");
+    ProcessResult r = run_process({KELBO_TOOL_PATH, tiles, list}, {"LD_DEBUG=files"});
+    EXPECT_EQ(0, r.status);
+    EXPECT_EQ("", r.out);
+    EXPECT_NE(std::string::npos, r.err.find("libz.so")) << "the loader reported nothing";
+    for (const char* library : {"libSDL", "libX11", "libasound", "libpulse", "libcaca"})
+        EXPECT_EQ(std::string::npos, r.err.find(library)) << library;
+    expect_rewritten_with_info(with_tiles_exchanged(streams.info, 1024, 5, 7));
 }
 
 TEST_F(CliTest, BatchWithMissingListLeavesTheTilesetAlone) {
