@@ -26,8 +26,7 @@ struct ReversedSelection {
         arrangement_init(a, tileset);
         const uint32_t n = a.tile_count;
         for (uint32_t i = 1; i < n - i; ++i) swap_positions(a, i, n - i);
-        for (uint32_t i = 1; i < n; ++i) a.selected[i] = 1;
-        a.selected_count = n - 1;
+        for (uint32_t i = 1; i < n; ++i) set_selected(a, i, 1);
         const uint8_t* tables = tileset.streams[STREAM_INFO].unpacked;
         info.assign(tables, tables + fixed_info_size(tileset.version));
         origin = a.origin;

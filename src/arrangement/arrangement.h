@@ -4,7 +4,7 @@
 //
 //   Arrangement a = {};
 //   arrangement_init(a, tileset);           // origin[i] = i, nothing selected
-//   a.selected[14] = 1; a.selected_count = 1;
+//   set_selected(a, 14, 1);
 //   cut_selection(a);                      // tile 14 into the holding area
 //   fill_empty_positions(a);               // and back again
 //   arrangement_free(a);
@@ -54,6 +54,7 @@ void arrangement_free(Arrangement& a);
 
 void swap_positions(Arrangement& a, uint32_t p, uint32_t q);
 void exchange_with_holding(Arrangement& a, uint32_t p, uint32_t k);
+void set_selected(Arrangement& a, uint32_t p, uint8_t value); // value 0 or 1
 void clear_selection(Arrangement& a);
 void toggle_row(Arrangement& a, uint32_t p, uint8_t paint);
 // Both return NO_POSITION when nothing below tile_count qualifies.

@@ -1,6 +1,8 @@
 // The arrangement state and its primitive moves.
 #include "arrangement.h"
 
+#include <cassert>
+
 void arrangement_init(Arrangement& a, const TilesetFile& tileset) {
     a.info = tileset.info;
     a.tile_count = usable_tile_count(tileset);
@@ -41,6 +43,12 @@ void exchange_with_holding(Arrangement& a, uint32_t p, uint32_t k) {
     }
 }
 
+void set_selected(Arrangement& a, uint32_t p, uint8_t value) {
+    assert(p < a.tile_count && value <= 1 && (p != 0 || value == 0));
+    a.selected_count = a.selected_count - a.selected[p] + value;
+    a.selected[p] = value;
+}
+
 void clear_selection(Arrangement& a) {
     std::fill(a.selected.begin(), a.selected.end(), 0);
     a.selected_count = 0;
@@ -49,14 +57,8 @@ void clear_selection(Arrangement& a) {
 void toggle_row(Arrangement& a, uint32_t p, uint8_t paint) {
     if (p == 0 || p >= a.tile_count) return;
     uint32_t row = p / 10 * 10;
-    for (uint32_t i = row; i < row + 10 && i < a.tile_count; ++i) {
-        if (i == 0 || a.selected[i] != paint) continue;
-        a.selected[i] = !paint;
-        if (paint)
-            --a.selected_count;
-        else
-            ++a.selected_count;
-    }
+    for (uint32_t i = row; i < row + 10 && i < a.tile_count; ++i)
+        if (i != 0 && a.selected[i] == paint) set_selected(a, i, !paint);
 }
 
 uint32_t next_selected_after(const Arrangement& a, uint32_t p) {

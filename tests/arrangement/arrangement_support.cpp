@@ -10,10 +10,7 @@ uint32_t below(std::mt19937& rng, uint32_t n) {
     return std::uniform_int_distribution<uint32_t>(0, n - 1)(rng);
 }
 
-void flip(Arrangement& a, uint32_t p) {
-    a.selected_count = a.selected[p] ? a.selected_count - 1 : a.selected_count + 1;
-    a.selected[p] = !a.selected[p];
-}
+void flip(Arrangement& a, uint32_t p) { set_selected(a, p, !a.selected[p]); }
 
 } // namespace
 
@@ -45,10 +42,7 @@ bool same_entries(const TileRecord& x, const TileRecord& y) {
            x.word5 == y.word5;
 }
 
-void select(Arrangement& a, uint32_t p) {
-    if (!a.selected[p]) ++a.selected_count;
-    a.selected[p] = 1;
-}
+void select(Arrangement& a, uint32_t p) { set_selected(a, p, 1); }
 
 void select_range(Arrangement& a, uint32_t first, uint32_t last) {
     for (uint32_t p = first; p <= last; ++p) select(a, p);
