@@ -9,9 +9,11 @@
 //   fill_empty_positions(a);               // and back again
 //   arrangement_free(a);
 //
-// Every function stays below `tile_count` (the usable count of the loaded
-// tileset). Nothing here draws, reads input or prints, except the swap-list
-// writer and the batch route.
+// The editing functions stay below `tile_count` (the usable count of the
+// loaded tileset); only the batch replay, which works on the file and not
+// on an arrangement, writes any entry its list names. Nothing here draws or
+// reads input, and only the swap-list reader and writer and the batch
+// route print.
 #pragma once
 
 #include "../storage/tileset.h"
@@ -42,7 +44,8 @@ struct Arrangement {
     uint32_t selected_count;
     HoldingArea holding;
     uint32_t holding_count;
-    std::unique_ptr<History, HistoryDeleter> history; // made by the first history_begin_edit
+    // Made by the first history_begin_edit or history_mark_saved.
+    std::unique_ptr<History, HistoryDeleter> history;
 };
 
 // Binds to a tileset loaded with its info stream; identity arrangement, no

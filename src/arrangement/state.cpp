@@ -31,6 +31,7 @@ void swap_positions(Arrangement& a, uint32_t p, uint32_t q) {
 
 void exchange_with_holding(Arrangement& a, uint32_t p, uint32_t k) {
     TileRecord& record = a.holding.records[k];
+    assert(record.origin != 0); // a hole is never exchanged
     bool occupied = a.origin[p] != 0;
     TileRecord lifted = tile_to_record(a.info, p, a.origin[p]);
     record_to_tile(a.info, record, p);
