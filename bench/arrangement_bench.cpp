@@ -19,6 +19,7 @@ struct ReversedSelection {
     Arrangement a = {};
     std::vector<uint8_t> info;
     std::vector<uint32_t> origin;
+    std::vector<uint16_t> tables_tile;
     bool ok = false;
 
     ReversedSelection() {
@@ -30,11 +31,13 @@ struct ReversedSelection {
         const uint8_t* tables = tileset.streams[STREAM_INFO].unpacked;
         info.assign(tables, tables + fixed_info_size(tileset.version));
         origin = a.origin;
+        tables_tile = a.tables_tile;
         ok = n == 4096;
     }
     void restore() {
         memcpy(tileset.streams[STREAM_INFO].unpacked, info.data(), info.size());
         a.origin = origin;
+        a.tables_tile = tables_tile;
     }
     ~ReversedSelection() {
         arrangement_free(a);

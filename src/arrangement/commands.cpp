@@ -27,6 +27,7 @@ void close_holes(Arrangement& a, uint32_t first, uint32_t used, uint32_t old_cou
 
 } // namespace
 
+// The cut positions' tables keep the tiles' entries (and tables_tile).
 void cut_selection(Arrangement& a) {
     if (a.selected_count == 0) return;
     for (uint32_t j = 0; j < a.tile_count; ++j) {
@@ -75,14 +76,21 @@ void sort_selection(Arrangement& a) {
     positions.reserve(a.selected_count);
     for (uint32_t i = 1; i < a.tile_count; ++i)
         if (a.selected[i]) positions.push_back(i);
+    // The stable sort puts the empty positions first, in their order, so
+    // their stale tables tiles go along in that order.
+    std::vector<uint16_t> stale;
     std::vector<TileRecord> records;
     records.reserve(positions.size());
-    for (uint32_t p : positions) records.push_back(tile_to_record(a.info, p, a.origin[p]));
+    for (uint32_t p : positions) {
+        records.push_back(tile_to_record(a.info, p, a.origin[p]));
+        if (a.origin[p] == 0) stale.push_back(a.tables_tile[p]);
+    }
     std::stable_sort(records.begin(), records.end(),
                      [](const TileRecord& x, const TileRecord& y) { return x.origin < y.origin; });
     for (size_t i = 0; i < positions.size(); ++i) {
         record_to_tile(a.info, records[i], positions[i]);
         a.origin[positions[i]] = records[i].origin;
+        a.tables_tile[positions[i]] = uint16_t(i < stale.size() ? stale[i] : records[i].origin);
     }
 }
 

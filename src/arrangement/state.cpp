@@ -7,7 +7,8 @@ void arrangement_init(Arrangement& a, const TilesetFile& tileset) {
     a.info = tileset.info;
     a.tile_count = usable_tile_count(tileset);
     a.origin.resize(a.tile_count);
-    for (uint32_t i = 0; i < a.tile_count; ++i) a.origin[i] = i;
+    a.tables_tile.resize(a.tile_count);
+    for (uint32_t i = 0; i < a.tile_count; ++i) a.origin[i] = a.tables_tile[i] = uint16_t(i);
     a.selected.assign(a.tile_count, 0);
     a.selected_count = 0;
     a.holding_count = 0;
@@ -16,6 +17,7 @@ void arrangement_init(Arrangement& a, const TilesetFile& tileset) {
 
 void arrangement_free(Arrangement& a) {
     a.origin = std::vector<uint32_t>();
+    a.tables_tile = std::vector<uint16_t>();
     a.selected = std::vector<uint8_t>();
     a.tile_count = 0;
     a.selected_count = 0;
@@ -27,6 +29,7 @@ void arrangement_free(Arrangement& a) {
 void swap_positions(Arrangement& a, uint32_t p, uint32_t q) {
     swap_tables(a.info, p, q);
     std::swap(a.origin[p], a.origin[q]);
+    std::swap(a.tables_tile[p], a.tables_tile[q]);
 }
 
 void exchange_with_holding(Arrangement& a, uint32_t p, uint32_t k) {
@@ -36,6 +39,7 @@ void exchange_with_holding(Arrangement& a, uint32_t p, uint32_t k) {
     TileRecord lifted = tile_to_record(a.info, p, a.origin[p]);
     record_to_tile(a.info, record, p);
     a.origin[p] = record.origin;
+    a.tables_tile[p] = uint16_t(record.origin);
     if (occupied) {
         record = lifted;
     } else {
