@@ -19,6 +19,7 @@ struct ReversedSelection {
     Arrangement a = {};
     std::vector<uint8_t> info;
     std::vector<uint32_t> origin;
+    std::vector<uint16_t> tables_tile;
     bool ok = false;
 
     ReversedSelection() {
@@ -26,16 +27,17 @@ struct ReversedSelection {
         arrangement_init(a, tileset);
         const uint32_t n = a.tile_count;
         for (uint32_t i = 1; i < n - i; ++i) swap_positions(a, i, n - i);
-        for (uint32_t i = 1; i < n; ++i) a.selected[i] = 1;
-        a.selected_count = n - 1;
+        for (uint32_t i = 1; i < n; ++i) set_selected(a, i, 1);
         const uint8_t* tables = tileset.streams[STREAM_INFO].unpacked;
         info.assign(tables, tables + fixed_info_size(tileset.version));
         origin = a.origin;
+        tables_tile = a.tables_tile;
         ok = n == 4096;
     }
     void restore() {
         memcpy(tileset.streams[STREAM_INFO].unpacked, info.data(), info.size());
         a.origin = origin;
+        a.tables_tile = tables_tile;
     }
     ~ReversedSelection() {
         arrangement_free(a);

@@ -4,14 +4,16 @@
 //
 //   Arrangement a = {};
 //   arrangement_init(a, tileset);           // origin[i] = i, nothing selected
-//   a.selected[14] = 1; a.selected_count = 1;
+//   set_selected(a, 14, 1);
 //   cut_selection(a);                      // tile 14 into the holding area
 //   fill_empty_positions(a);               // and back again
 //   arrangement_free(a);
 //
-// Every function stays below `tile_count` (the usable count of the loaded
-// tileset). Nothing here draws, reads input or prints, except the swap-list
-// writer and the batch route.
+// The editing functions stay below `tile_count` (the usable count of the
+// loaded tileset); only the batch replay, which works on the file and not
+// on an arrangement, writes any entry its list names. Nothing here draws or
+// reads input, and only the swap-list reader and writer and the batch
+// route print.
 #pragma once
 
 #include "../storage/tileset.h"
@@ -35,14 +37,19 @@ struct HistoryDeleter {
 };
 
 struct Arrangement {
-    TileInfoView info;             // the loaded tables
-    uint32_t tile_count;           // positions 0 .. tile_count - 1
-    std::vector<uint32_t> origin;  // tile index at load time; 0 = empty (but position 0)
+    TileInfoView info;            // the loaded tables
+    uint32_t tile_count;          // positions 0 .. tile_count - 1
+    std::vector<uint32_t> origin; // tile index at load time; 0 = empty (but position 0)
+    // Whose entries, as loaded, the tables hold at each position: the tile
+    // standing there, or at an empty position the tile last there (a cut
+    // leaves the entries behind).
+    std::vector<uint16_t> tables_tile;
     std::vector<uint8_t> selected; // 0 or 1 per position
     uint32_t selected_count;
     HoldingArea holding;
     uint32_t holding_count;
-    std::unique_ptr<History, HistoryDeleter> history; // made by the first history_begin_edit
+    // Made by the first history_begin_edit or history_mark_saved.
+    std::unique_ptr<History, HistoryDeleter> history;
 };
 
 // Binds to a tileset loaded with its info stream; identity arrangement, no
@@ -54,6 +61,7 @@ void arrangement_free(Arrangement& a);
 
 void swap_positions(Arrangement& a, uint32_t p, uint32_t q);
 void exchange_with_holding(Arrangement& a, uint32_t p, uint32_t k);
+void set_selected(Arrangement& a, uint32_t p, uint8_t value); // value 0 or 1
 void clear_selection(Arrangement& a);
 void toggle_row(Arrangement& a, uint32_t p, uint8_t paint);
 // Both return NO_POSITION when nothing below tile_count qualifies.
@@ -82,11 +90,13 @@ void place_holding_record(Arrangement& a, uint32_t k);
 // Selection-only handling makes no edit. A drag's handlings (`drag` true)
 // add to one open edit until history_end_drag; a handling in between that
 // makes an edit of its own ends the drag's edit first. A new edit drops
-// what could have been redone. Edits are kept as change lists (a tile that
-// only moved costs its two positions) and the oldest are dropped once they
-// take more than HISTORY_BYTE_LIMIT; a full sort of 4095 tiles costs about
-// 17 KB. Changes made outside a begin/end pair are taken as they are, not
-// recorded.
+// what could have been redone. Entries are never edited, only moved, so an
+// edit keeps just `tables_tile`, emptiness, held origins and selection
+// where they changed, and undo and redo rewrite those positions from the
+// entries as loaded; a full sort of 4095 tiles costs about 17 KB, and the
+// oldest edits are dropped once they take more than HISTORY_BYTE_LIMIT.
+// Changes made outside a begin/end pair are taken as they are, not
+// recorded; like all changes they must come from the functions above.
 
 constexpr size_t HISTORY_BYTE_LIMIT = size_t(64) << 20;
 
@@ -101,8 +111,8 @@ bool history_redo(Arrangement& a);
 size_t history_bytes(const Arrangement& a);
 
 // Whether the eight tables differ from those at the last mark (or from
-// those when the history began). Kept up to date from what each handling,
-// undo and redo changed, so asking costs nothing.
+// those when the history began). Kept up to date at every boundary, so
+// asking costs nothing.
 void history_mark_saved(Arrangement& a);
 bool history_unsaved(const Arrangement& a);
 

@@ -1,8 +1,11 @@
-// The editing commands: cut, paste, fill, sort and the holding-area pick,
-// all built from the primitive moves.
+// The editing commands: cut, paste, fill, sort and the holding-area pick.
+// Paste, fill and the pick move tiles with exchange_with_holding; cut,
+// sort and the closing of holes in the holding area write records
+// themselves.
 #include "arrangement.h"
 
 #include <algorithm>
+#include <cassert>
 
 namespace {
 
@@ -16,7 +19,7 @@ void close_holes(Arrangement& a, uint32_t first, uint32_t used, uint32_t old_cou
     for (uint32_t d = h; d < a.holding_count; ++d) {
         do ++source;
         while (source < old_count && a.holding.records[source].origin == 0);
-        if (source >= old_count) return;
+        assert(source < old_count); // as many records left as places below holding_count
         a.holding.records[d] = a.holding.records[source];
         a.holding.records[source].origin = 0;
     }
@@ -24,6 +27,7 @@ void close_holes(Arrangement& a, uint32_t first, uint32_t used, uint32_t old_cou
 
 } // namespace
 
+// The cut positions' tables keep the tiles' entries (and tables_tile).
 void cut_selection(Arrangement& a) {
     if (a.selected_count == 0) return;
     for (uint32_t j = 0; j < a.tile_count; ++j) {
@@ -44,28 +48,23 @@ void paste_selection(Arrangement& a, bool from_end) {
     uint32_t p = 0;
     for (uint32_t i = 0; i < k; ++i) {
         p = next_selected_after(a, p);
-        if (p == NO_POSITION) break;
+        assert(p != NO_POSITION); // selected_count positions are selected
         exchange_with_holding(a, p, b + i);
     }
     close_holes(a, b, k, n);
 }
 
+// There are as many empty positions as held records, so every record
+// finds one.
 void fill_empty_positions(Arrangement& a) {
     uint32_t n = a.holding_count;
     uint32_t p = 0;
     for (uint32_t j = 0; j < n; ++j) {
         p = next_empty_after(a, p);
-        if (p == NO_POSITION) break;
+        assert(p != NO_POSITION);
         exchange_with_holding(a, p, j);
     }
-    if (a.holding_count != 0) {
-        // Only reachable if the tables ran out of empty positions: keep the
-        // records that did not find one, in order, at the front.
-        uint32_t kept = 0;
-        for (uint32_t j = 0; j < n; ++j)
-            if (a.holding.records[j].origin != 0) a.holding.records[kept++] = a.holding.records[j];
-        a.holding_count = kept;
-    }
+    assert(a.holding_count == 0);
 }
 
 // Gathers the selected positions' tiles, orders them by origin with a stable
@@ -77,21 +76,28 @@ void sort_selection(Arrangement& a) {
     positions.reserve(a.selected_count);
     for (uint32_t i = 1; i < a.tile_count; ++i)
         if (a.selected[i]) positions.push_back(i);
+    // The stable sort puts the empty positions first, in their order, so
+    // their stale tables tiles go along in that order.
+    std::vector<uint16_t> stale;
     std::vector<TileRecord> records;
     records.reserve(positions.size());
-    for (uint32_t p : positions) records.push_back(tile_to_record(a.info, p, a.origin[p]));
+    for (uint32_t p : positions) {
+        records.push_back(tile_to_record(a.info, p, a.origin[p]));
+        if (a.origin[p] == 0) stale.push_back(a.tables_tile[p]);
+    }
     std::stable_sort(records.begin(), records.end(),
                      [](const TileRecord& x, const TileRecord& y) { return x.origin < y.origin; });
     for (size_t i = 0; i < positions.size(); ++i) {
         record_to_tile(a.info, records[i], positions[i]);
         a.origin[positions[i]] = records[i].origin;
+        a.tables_tile[positions[i]] = uint16_t(i < stale.size() ? stale[i] : records[i].origin);
     }
 }
 
 void place_holding_record(Arrangement& a, uint32_t k) {
     if (k >= a.holding_count) return;
     uint32_t p = next_empty_after(a, 0);
-    if (p == NO_POSITION) return;
+    assert(p != NO_POSITION); // a record is held, so a position is empty
     uint32_t old_count = a.holding_count;
     exchange_with_holding(a, p, k);
     std::copy(a.holding.records + k + 1, a.holding.records + old_count, a.holding.records + k);

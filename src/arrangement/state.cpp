@@ -1,11 +1,14 @@
 // The arrangement state and its primitive moves.
 #include "arrangement.h"
 
+#include <cassert>
+
 void arrangement_init(Arrangement& a, const TilesetFile& tileset) {
     a.info = tileset.info;
     a.tile_count = usable_tile_count(tileset);
     a.origin.resize(a.tile_count);
-    for (uint32_t i = 0; i < a.tile_count; ++i) a.origin[i] = i;
+    a.tables_tile.resize(a.tile_count);
+    for (uint32_t i = 0; i < a.tile_count; ++i) a.origin[i] = a.tables_tile[i] = uint16_t(i);
     a.selected.assign(a.tile_count, 0);
     a.selected_count = 0;
     a.holding_count = 0;
@@ -14,6 +17,7 @@ void arrangement_init(Arrangement& a, const TilesetFile& tileset) {
 
 void arrangement_free(Arrangement& a) {
     a.origin = std::vector<uint32_t>();
+    a.tables_tile = std::vector<uint16_t>();
     a.selected = std::vector<uint8_t>();
     a.tile_count = 0;
     a.selected_count = 0;
@@ -25,20 +29,29 @@ void arrangement_free(Arrangement& a) {
 void swap_positions(Arrangement& a, uint32_t p, uint32_t q) {
     swap_tables(a.info, p, q);
     std::swap(a.origin[p], a.origin[q]);
+    std::swap(a.tables_tile[p], a.tables_tile[q]);
 }
 
 void exchange_with_holding(Arrangement& a, uint32_t p, uint32_t k) {
     TileRecord& record = a.holding.records[k];
+    assert(record.origin != 0); // a hole is never exchanged
     bool occupied = a.origin[p] != 0;
     TileRecord lifted = tile_to_record(a.info, p, a.origin[p]);
     record_to_tile(a.info, record, p);
     a.origin[p] = record.origin;
+    a.tables_tile[p] = uint16_t(record.origin);
     if (occupied) {
         record = lifted;
     } else {
         record.origin = 0;
         --a.holding_count;
     }
+}
+
+void set_selected(Arrangement& a, uint32_t p, uint8_t value) {
+    assert(p < a.tile_count && value <= 1 && (p != 0 || value == 0));
+    a.selected_count = a.selected_count - a.selected[p] + value;
+    a.selected[p] = value;
 }
 
 void clear_selection(Arrangement& a) {
@@ -49,14 +62,8 @@ void clear_selection(Arrangement& a) {
 void toggle_row(Arrangement& a, uint32_t p, uint8_t paint) {
     if (p == 0 || p >= a.tile_count) return;
     uint32_t row = p / 10 * 10;
-    for (uint32_t i = row; i < row + 10 && i < a.tile_count; ++i) {
-        if (i == 0 || a.selected[i] != paint) continue;
-        a.selected[i] = !paint;
-        if (paint)
-            --a.selected_count;
-        else
-            ++a.selected_count;
-    }
+    for (uint32_t i = row; i < row + 10 && i < a.tile_count; ++i)
+        if (i != 0 && a.selected[i] == paint) set_selected(a, i, !paint);
 }
 
 uint32_t next_selected_after(const Arrangement& a, uint32_t p) {

@@ -26,14 +26,6 @@ bool position_at(const EditorState& s, int x, int y, uint32_t& p) {
     return p < s.arrangement.tile_count;
 }
 
-void flip_selected(Arrangement& a, uint32_t p) {
-    if (a.selected[p])
-        --a.selected_count;
-    else
-        ++a.selected_count;
-    a.selected[p] = !a.selected[p];
-}
-
 // Saves only with an empty holding area; otherwise shows what is held.
 // A file another program changed since it was opened is not overwritten at
 // the first asking: the user is told, and a second save overwrites it.
@@ -101,7 +93,7 @@ void left_press(EditorState& s, uint32_t p) {
     if (shift_held(s))
         toggle_row(a, p, s.paint);
     else
-        flip_selected(a, p);
+        set_selected(a, p, !a.selected[p]);
 }
 
 void right_press(EditorState& s, uint32_t p) {
@@ -110,8 +102,7 @@ void right_press(EditorState& s, uint32_t p) {
     s.carrying = true;
     if (ctrl_held(s)) {
         clear_selection(a);
-        a.selected[p] = 1;
-        a.selected_count = 1;
+        set_selected(a, p, 1);
         s.anchor = p;
     } else if (a.selected_count == 1) {
         uint32_t q = next_selected_after(a, 0);
@@ -163,15 +154,15 @@ void tileset_motion(const SDL_MouseMotionEvent& motion) {
                 s.anchor = p;
             }
         } else if (a.selected[p] == s.paint) {
-            flip_selected(a, p);
+            set_selected(a, p, !a.selected[p]);
             s.anchor = p;
         }
     } else if (s.carrying && a.selected_count == 1 && ctrl_held(s) && s.anchor < a.tile_count &&
                a.selected[s.anchor]) {
         // Only the one selected tile is carried; a carry state left by a
         // plain right press whose anchor is elsewhere does nothing.
-        a.selected[s.anchor] = 0;
-        a.selected[p] = 1;
+        set_selected(a, s.anchor, 0);
+        set_selected(a, p, 1);
         swap_positions(a, s.anchor, p);
         s.anchor = p;
     }

@@ -10,10 +10,7 @@ uint32_t below(std::mt19937& rng, uint32_t n) {
     return std::uniform_int_distribution<uint32_t>(0, n - 1)(rng);
 }
 
-void flip(Arrangement& a, uint32_t p) {
-    a.selected_count = a.selected[p] ? a.selected_count - 1 : a.selected_count + 1;
-    a.selected[p] = !a.selected[p];
-}
+void flip(Arrangement& a, uint32_t p) { set_selected(a, p, !a.selected[p]); }
 
 } // namespace
 
@@ -45,10 +42,7 @@ bool same_entries(const TileRecord& x, const TileRecord& y) {
            x.word5 == y.word5;
 }
 
-void select(Arrangement& a, uint32_t p) {
-    if (!a.selected[p]) ++a.selected_count;
-    a.selected[p] = 1;
-}
+void select(Arrangement& a, uint32_t p) { set_selected(a, p, 1); }
 
 void select_range(Arrangement& a, uint32_t first, uint32_t last) {
     for (uint32_t p = first; p <= last; ++p) select(a, p);
@@ -64,7 +58,7 @@ std::vector<uint32_t> held_origins(const Arrangement& a) {
 ::testing::AssertionResult keeps_invariants(const LoadedSample& s) {
     const Arrangement& a = s.a;
     const uint32_t n = a.tile_count;
-    if (a.origin.size() != n || a.selected.size() != n)
+    if (a.origin.size() != n || a.tables_tile.size() != n || a.selected.size() != n)
         return ::testing::AssertionFailure() << "per-position vectors resized";
     if (a.origin[0] != 0 || a.selected[0] != 0)
         return ::testing::AssertionFailure() << "position 0 moved or selected";
@@ -78,6 +72,11 @@ std::vector<uint32_t> held_origins(const Arrangement& a) {
                    << "selected byte " << int(a.selected[p]) << " at " << p;
         selected += a.selected[p];
         if (p != 0 && a.origin[p] == 0) ++empty;
+        // The tables hold the entries of the tile there, or of the last one.
+        if (a.tables_tile[p] >= n || (a.origin[p] != 0 && a.tables_tile[p] != a.origin[p]) ||
+            !same_entries(s.at(p), s.original_tile(a.tables_tile[p])))
+            return ::testing::AssertionFailure()
+                   << "tables tile " << a.tables_tile[p] << " at " << p << " does not hold";
     }
     if (selected != a.selected_count)
         return ::testing::AssertionFailure()

@@ -46,8 +46,9 @@ void select_range(Arrangement& a, uint32_t first, uint32_t last); // inclusive
 std::vector<uint32_t> held_origins(const Arrangement& a);
 
 // Every rule the editing state must keep, whatever the edits: counts, the
-// tile census, position 0, the tables past the tile count, and tiles
-// carrying their own table entries wherever they go.
+// tile census, position 0, the tables past the tile count, tiles carrying
+// their own table entries wherever they go, and every position's tables
+// holding the entries of its tables tile.
 ::testing::AssertionResult keeps_invariants(const LoadedSample& s);
 
 // One random edit of the kinds the editor performs. Every edit keeps the

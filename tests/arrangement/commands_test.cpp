@@ -235,6 +235,7 @@ void sort_matches_insertion_sort(bool large, int rounds, int edits_per_round) {
         sort_selection(s.a);
         insertion_sort_selection(reference.a);
         ASSERT_EQ(s.a.origin, reference.a.origin) << "round " << round;
+        ASSERT_EQ(s.a.tables_tile, reference.a.tables_tile);
         ASSERT_TRUE(s.live_info() == reference.info()) << "tables differ, round " << round;
         ASSERT_EQ(s.a.selected, reference.a.selected);
         ASSERT_EQ(held_origins(s.a), held_origins(reference.a));

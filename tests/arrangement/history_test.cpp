@@ -67,6 +67,7 @@ void random_session(bool large, int steps, unsigned seed) {
             ASSERT_EQ(!done.empty(), did);
             if (!did) continue;
             ASSERT_TRUE(Snapshot(s) == done.back().before);
+            ASSERT_TRUE(keeps_invariants(s));
             undone.push_back(done.back());
             done.pop_back();
             ++undos;
@@ -76,6 +77,7 @@ void random_session(bool large, int steps, unsigned seed) {
             ASSERT_EQ(!undone.empty(), did);
             if (!did) continue;
             ASSERT_TRUE(Snapshot(s) == undone.back().after);
+            ASSERT_TRUE(keeps_invariants(s));
             done.push_back(undone.back());
             undone.pop_back();
             ++redos;

@@ -67,6 +67,18 @@ TEST(ExchangeWithHolding, EmptyPositionTakesTheRecordAndLeavesAHole) {
     EXPECT_EQ(a.holding.records[2].origin, 42u);
 }
 
+TEST(SetSelected, KeepsTheCountWhateverWasThere) {
+    LoadedSample s(false);
+    Arrangement& a = s.a;
+    set_selected(a, 3, 1);
+    set_selected(a, 3, 1);
+    set_selected(a, 4, 0);
+    EXPECT_EQ(selected_positions(a), (std::vector<uint32_t>{3}));
+    EXPECT_EQ(a.selected_count, 1u);
+    set_selected(a, 3, 0);
+    EXPECT_EQ(a.selected_count, 0u);
+}
+
 TEST(ToggleRow, NeverTouchesPositionZero) {
     LoadedSample s(false);
     Arrangement& a = s.a;
@@ -92,8 +104,7 @@ TEST(ToggleRow, FlipsOnlyBytesEqualToThePaint) {
     EXPECT_EQ(a.selected_count, 11u);
     for (uint32_t p = 10; p < 20; ++p) EXPECT_EQ(a.selected[p], 1) << p;
 
-    a.selected[17] = 0;
-    --a.selected_count;
+    set_selected(a, 17, 0);
     toggle_row(a, 19, 1); // clears the nine selected; 17 stays clear
     EXPECT_EQ(selected_positions(a), (std::vector<uint32_t>{25}));
     EXPECT_EQ(a.selected_count, 1u);
