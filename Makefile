@@ -39,7 +39,8 @@ all: build
 
 build:
 	@$(DEPS) build
-	cmake -S . -B $(BUILD_DIR) $(CMAKE_FLAGS) -DKELBO_TESTS=OFF -DKELBO_WERROR=OFF >/dev/null
+	cmake -S . -B $(BUILD_DIR) $(CMAKE_FLAGS) -DKELBO_TESTS=OFF -DKELBO_WERROR=OFF \
+		-DKELBO_ASSERTS=OFF >/dev/null
 	cmake --build $(BUILD_DIR) -j $(JOBS)
 
 run: build
@@ -53,14 +54,15 @@ sample: build
 
 test:
 	@$(DEPS) test
-	cmake -S . -B $(BUILD_DIR) $(CMAKE_FLAGS) -DKELBO_TESTS=ON -DKELBO_WERROR=ON >/dev/null
+	cmake -S . -B $(BUILD_DIR) $(CMAKE_FLAGS) -DKELBO_TESTS=ON -DKELBO_WERROR=ON \
+		-DKELBO_ASSERTS=ON >/dev/null
 	cmake --build $(BUILD_DIR) -j $(JOBS)
 	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
 
 bench:
 	@$(DEPS) bench
 	cmake -S . -B build-release -DCMAKE_BUILD_TYPE=Release -DKELBO_TESTS=OFF -DKELBO_BENCH=ON \
-		-DKELBO_WERROR=OFF >/dev/null
+		-DKELBO_WERROR=OFF -DKELBO_ASSERTS=OFF >/dev/null
 	cmake --build build-release -j $(JOBS)
 	build-release/bench/kelbo-bench
 
@@ -68,7 +70,7 @@ FUZZ_SECONDS ?= 60
 fuzz:
 	@$(DEPS) fuzz
 	CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKELBO_TESTS=OFF \
-		-DKELBO_FUZZ=ON -DKELBO_WERROR=OFF >/dev/null
+		-DKELBO_FUZZ=ON -DKELBO_WERROR=OFF -DKELBO_ASSERTS=ON >/dev/null
 	cmake --build build-fuzz -j $(JOBS)
 	scripts/run-fuzz.sh build-fuzz $(FUZZ_SECONDS)
 

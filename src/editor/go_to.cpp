@@ -21,9 +21,7 @@ void go(EditorState& s, uint32_t p) {
     s.mode = MODE_TILESET;
     s.scroll = std::min(p / GRID_COLUMNS, s.max_scroll);
     clear_selection(a);
-    if (p == 0) return; // position 0 is never selected
-    a.selected[p] = 1;
-    a.selected_count = 1;
+    if (p != 0) set_selected(a, p, 1); // position 0 is never selected
 }
 
 } // namespace
