@@ -17,17 +17,24 @@ void check(bool ok) {
 }
 
 // Whitespace-separated decimal numbers, saturating at 2^32 - 1, paired as
-// (from, to) with an odd last number dropped; false on any other byte.
-bool reference_parse(const uint8_t* text, size_t length, std::vector<uint32_t>& entries) {
+// (from, to) with an odd last number dropped; false on any other byte, with
+// its line and value.
+bool reference_parse(const uint8_t* text, size_t length, std::vector<uint32_t>& entries,
+                     uint64_t& bad_line, uint8_t& bad_byte) {
     std::vector<uint32_t> numbers;
     size_t i = 0;
+    bad_line = 1;
     while (i < length) {
         uint8_t c = text[i];
         if (c == ' ' || c == '\t' || c == '\n' || c == '\r') {
+            bad_line += c == '\n';
             ++i;
             continue;
         }
-        if (c < '0' || c > '9') return false;
+        if (c < '0' || c > '9') {
+            bad_byte = c;
+            return false;
+        }
         uint64_t value = 0;
         for (; i < length && text[i] >= '0' && text[i] <= '9'; ++i)
             value = std::min<uint64_t>(value * 10 + (text[i] - '0'), UINT32_MAX);
@@ -79,10 +86,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // A copy keeps the parser's reads inside exactly `size` bytes.
     std::vector<uint8_t> text(data, data + size);
     SwapList parsed;
-    bool parsed_ok = parse_swap_list(text.data(), text.size(), parsed);
+    SwapListError why;
+    bool parsed_ok = parse_swap_list(text.data(), text.size(), parsed, &why);
 
     std::vector<uint32_t> reference;
-    check(parsed_ok == reference_parse(data, size, reference));
+    uint64_t bad_line = 0;
+    uint8_t bad_byte = 0;
+    check(parsed_ok == reference_parse(data, size, reference, bad_line, bad_byte));
+    check(parsed_ok ||
+          (why.kind == SwapListError::BAD_BYTE && why.line == bad_line && why.byte == bad_byte));
+    check(parsed.lines.size() == parsed.entries.size());
     // A longer list is kept only replay-equivalent, which check_replay sees.
     if (parsed_ok && reference.size() <= SWAP_LIST_EXACT_ENTRIES)
         check(parsed.entries == reference);

@@ -21,6 +21,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 constexpr uint32_t HOLDING_CAPACITY = 160; // one screenful of cells
@@ -121,7 +122,19 @@ bool history_unsaved(const Arrangement& a);
 // One entry: from in bits 0-11, to in bits 16-27.
 struct SwapList {
     std::vector<uint32_t> entries;
+    std::vector<uint32_t> lines; // the (1-based) line each entry starts on
 };
+
+// Why a swap list was refused.
+struct SwapListError {
+    enum Kind { SYSTEM, NOT_REGULAR, TOO_LARGE, BAD_BYTE } kind = SYSTEM;
+    int error = 0;     // errno, for SYSTEM
+    uint64_t line = 0; // where the bad byte is, 1-based
+    uint8_t byte = 0;
+};
+// The system's text, "not a regular file", "larger than 64 MiB" or
+// "line L: unexpected byte 0xHH".
+std::string describe(const SwapListError& error);
 
 // Up to this many entries a list is kept exactly as written. A longer one
 // (only a hand-made list can be) keeps just the last entry for each 12-bit
@@ -132,9 +145,50 @@ constexpr size_t SWAP_LIST_EXACT_ENTRIES = 8192;
 // returns false when the file cannot be written.
 bool write_swap_list(const char* path, const uint32_t* origin, uint32_t tile_count);
 // Reads the file in pieces, so that even the largest list it accepts
-// (64 MiB) never has to be held whole.
-bool read_swap_list(const char* path, SwapList& list);
+// (64 MiB) never has to be held whole. On failure `why` (if given) says
+// what was wrong.
+bool read_swap_list(const char* path, SwapList& list, SwapListError* why = nullptr);
 // Parses swap-list text already in memory; false on any byte that is not a
 // digit or a separator.
-bool parse_swap_list(const uint8_t* text, size_t length, SwapList& list);
+bool parse_swap_list(const uint8_t* text, size_t length, SwapList& list,
+                     SwapListError* why = nullptr);
 void run_batch(const char* tileset_path, const char* list_path);
+
+// --- what a list does, without a replay -------------------------------------------
+//
+// A replay's effect is a map: for each of the tables' `capacity` positions,
+// the tile (its index as loaded) that stands there afterwards.
+
+std::vector<uint32_t> replay_map(const SwapList& list, uint32_t capacity);
+
+// What a replay onto `tile_count` tiles would do wrong. Clean when it only
+// rearranges the existing tiles.
+struct ListCheck {
+    size_t entries = 0;
+    uint32_t changed = 0; // positions below tile_count whose tile changes
+    struct PastEnd {
+        uint32_t line, position;
+    };
+    std::vector<PastEnd> past_end; // entries that write at or past tile_count
+    std::vector<uint32_t> nowhere; // tiles that would stand at no position
+    struct Doubled {
+        uint32_t tile;
+        std::vector<uint32_t> positions;
+    };
+    std::vector<Doubled> doubled; // tiles that would stand at several
+    struct Foreign {
+        uint32_t position, tile;
+    };
+    std::vector<Foreign> foreign; // positions that would hold a tile past tile_count
+    bool clean() const {
+        return past_end.empty() && nowhere.empty() && doubled.empty() && foreign.empty();
+    }
+};
+ListCheck check_list(const SwapList& list, uint32_t capacity, uint32_t tile_count);
+// The map of replaying `first` and then `second`.
+std::vector<uint32_t> replay_in_turn(const std::vector<uint32_t>& first,
+                                     const std::vector<uint32_t>& second);
+// The map that puts back what a clean replay's map moved.
+std::vector<uint32_t> undoing(const std::vector<uint32_t>& tile_at, uint32_t tile_count);
+// "from to" lines for every position whose tile is not its own.
+std::string swap_list_text(const uint32_t* tile_at, uint32_t count);

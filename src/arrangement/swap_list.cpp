@@ -2,9 +2,14 @@
 // tile (by its index at load time) that now stands there.
 #include "arrangement.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -18,11 +23,17 @@ bool is_separator(uint8_t c) { return c == ' ' || c == '\t' || c == '\n' || c ==
 // Turns text into entries a piece at a time; a number may span pieces.
 struct Parser {
     SwapList& list;
-    uint64_t value;
-    bool in_number;
-    bool have_first;
-    uint32_t first;
-    uint64_t seen; // entries parsed, before any compaction
+    uint64_t value = 0;
+    bool in_number = false;
+    bool have_first = false;
+    uint32_t first = 0;
+    uint64_t line = 1;
+    uint32_t first_line = 0; // where the pending first number began
+    uint64_t seen = 0;       // entries parsed, before any compaction
+    explicit Parser(SwapList& l) : list(l) {
+        list.entries.clear();
+        list.lines.clear();
+    }
 };
 
 // Keeps, for each 12-bit position, only its last entry, in list order.
@@ -30,9 +41,13 @@ void compact(SwapList& list) {
     std::vector<uint32_t> last(4096, UINT32_MAX);
     for (size_t i = 0; i < list.entries.size(); ++i) last[list.entries[i] >> 16] = uint32_t(i);
     size_t kept = 0;
-    for (size_t i = 0; i < list.entries.size(); ++i)
-        if (last[list.entries[i] >> 16] == i) list.entries[kept++] = list.entries[i];
+    for (size_t i = 0; i < list.entries.size(); ++i) {
+        if (last[list.entries[i] >> 16] != i) continue;
+        list.entries[kept] = list.entries[i];
+        list.lines[kept++] = list.lines[i];
+    }
     list.entries.resize(kept);
+    list.lines.resize(kept);
 }
 
 void end_number(Parser& p) {
@@ -48,20 +63,29 @@ void end_number(Parser& p) {
     p.have_first = false;
     if (p.list.entries.size() == 2 * SWAP_LIST_EXACT_ENTRIES) compact(p.list);
     p.list.entries.push_back(number << 16 | p.first);
+    p.list.lines.push_back(p.first_line);
     ++p.seen;
 }
 
-bool feed(Parser& p, const uint8_t* text, size_t length) {
+bool feed(Parser& p, const uint8_t* text, size_t length, SwapListError* why) {
     for (size_t i = 0; i < length; ++i) {
         uint8_t c = text[i];
         if (is_digit(c)) {
+            if (!p.in_number && !p.have_first)
+                p.first_line = uint32_t(std::min<uint64_t>(p.line, UINT32_MAX));
             p.value = p.value * 10 + (c - '0');
             if (p.value > UINT32_MAX) p.value = UINT32_MAX;
             p.in_number = true;
         } else if (!is_separator(c)) {
+            if (why) {
+                why->kind = SwapListError::BAD_BYTE;
+                why->line = p.line;
+                why->byte = c;
+            }
             return false;
-        } else if (p.in_number) {
-            end_number(p);
+        } else {
+            if (p.in_number) end_number(p);
+            if (c == '\n') ++p.line;
         }
     }
     return true;
@@ -89,38 +113,60 @@ bool write_swap_list(const char* path, const uint32_t* origin, uint32_t tile_cou
     return result.ok;
 }
 
-bool parse_swap_list(const uint8_t* text, size_t length, SwapList& list) {
-    list.entries.clear();
-    Parser p = {list, 0, false, false, 0, 0};
-    if (!feed(p, text, length)) return false;
+bool parse_swap_list(const uint8_t* text, size_t length, SwapList& list, SwapListError* why) {
+    Parser p(list);
+    if (!feed(p, text, length, why)) return false;
     finish(p);
     return true;
 }
 
-bool read_swap_list(const char* path, SwapList& list) {
+std::string describe(const SwapListError& error) {
+    switch (error.kind) {
+    case SwapListError::NOT_REGULAR: return "not a regular file";
+    case SwapListError::TOO_LARGE: return "larger than 64 MiB";
+    case SwapListError::BAD_BYTE: {
+        char text[64];
+        snprintf(text, sizeof text, "line %llu: unexpected byte 0x%02X",
+                 (unsigned long long)error.line, unsigned(error.byte));
+        return text;
+    }
+    case SwapListError::SYSTEM: break;
+    }
+    return strerror(error.error);
+}
+
+bool read_swap_list(const char* path, SwapList& list, SwapListError* why) {
+    SwapListError local;
+    if (!why) why = &local;
     uint64_t size = 0;
-    int fd = open_regular_file(path, size);
-    if (fd < 0) return false;
-    // Judged by its measured size before anything is read.
-    if (size > SWAP_LIST_LIMIT) {
+    int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    struct stat st;
+    if (fd < 0 || fstat(fd, &st) != 0) {
+        *why = {SwapListError::SYSTEM, errno, 0, 0};
+        if (fd >= 0) close(fd);
+        return false;
+    }
+    size = uint64_t(st.st_size);
+    // A FIFO or a device could block or never end; judged before any read.
+    if (!S_ISREG(st.st_mode) || size > SWAP_LIST_LIMIT) {
+        why->kind = S_ISREG(st.st_mode) ? SwapListError::TOO_LARGE : SwapListError::NOT_REGULAR;
         close(fd);
         return false;
     }
     // Only the measured size is read: a file that grows meanwhile is cut
     // there, one that shrinks is parsed as read.
-    list.entries.clear();
-    Parser p = {list, 0, false, false, 0, 0};
+    Parser p(list);
     uint8_t piece[65536];
     bool ok = true;
     for (uint64_t left = size; ok && left > 0;) {
         int64_t n = read_up_to(fd, piece, size_t(left < sizeof piece ? left : sizeof piece));
         if (n < 0) {
-            print_read_failure(path);
+            *why = {SwapListError::SYSTEM, errno, 0, 0};
             ok = false;
         } else if (n == 0) {
             break;
         } else {
-            ok = feed(p, piece, size_t(n));
+            ok = feed(p, piece, size_t(n), why);
             left -= uint64_t(n);
         }
     }

@@ -156,18 +156,35 @@ TEST(ReadSwapList, ReadsAFileAndRefusesWhatIsNotOne) {
     ASSERT_TRUE(read_swap_list(path.c_str(), list));
     EXPECT_EQ(list.entries, (std::vector<uint32_t>{entry(5, 7), entry(7, 5)}));
 
-    // Text after a NUL byte is still the file's; the whole file is refused.
+    // Text after a NUL byte is still the file's; the whole file is refused,
+    // and the reason names the first offending byte.
+    SwapListError why;
     const std::string nul("1 2\n\0003 4\n", 9);
     ASSERT_TRUE(write_text(path, nul));
-    EXPECT_FALSE(read_swap_list(path.c_str(), list));
+    EXPECT_FALSE(read_swap_list(path.c_str(), list, &why));
+    EXPECT_EQ("line 2: unexpected byte 0x00", describe(why));
 
     ASSERT_TRUE(write_text(path, ""));
     ASSERT_TRUE(read_swap_list(path.c_str(), list));
     EXPECT_TRUE(list.entries.empty());
 
-    EXPECT_FALSE(read_swap_list(dir.file("absent.txt").c_str(), list));
+    EXPECT_FALSE(read_swap_list(dir.file("absent.txt").c_str(), list, &why));
+    EXPECT_EQ("No such file or directory", describe(why));
     ASSERT_EQ(mkdir(dir.file("folder").c_str(), 0700), 0);
-    EXPECT_FALSE(read_swap_list(dir.file("folder").c_str(), list));
+    EXPECT_FALSE(read_swap_list(dir.file("folder").c_str(), list, &why));
+    EXPECT_EQ("not a regular file", describe(why));
+}
+
+TEST(ParseSwapList, EachEntryKnowsTheLineItStartsOn) {
+    SwapList list;
+    const std::string text = "1 2\r\n\n3\n4 5 6\n7";
+    ASSERT_TRUE(parse_swap_list(reinterpret_cast<const uint8_t*>(text.data()), text.size(), list));
+    EXPECT_EQ(list.lines, (std::vector<uint32_t>{1, 3, 4}));
+    SwapListError why;
+    const std::string comment = "5 7\n# moved\n";
+    EXPECT_FALSE(parse_swap_list(reinterpret_cast<const uint8_t*>(comment.data()), comment.size(),
+                                 list, &why));
+    EXPECT_EQ("line 2: unexpected byte 0x23", describe(why));
 }
 
 TEST(ReadSwapList, RefusesAListOver64MiBWithoutReadingIt) {
@@ -177,7 +194,9 @@ TEST(ReadSwapList, RefusesAListOver64MiBWithoutReadingIt) {
     ASSERT_TRUE(write_text(path, std::string(64 << 20, ' ')));
     EXPECT_TRUE(read_swap_list(path.c_str(), list));
     ASSERT_TRUE(write_text(path, std::string((64 << 20) + 1, ' ')));
-    EXPECT_FALSE(read_swap_list(path.c_str(), list));
+    SwapListError why;
+    EXPECT_FALSE(read_swap_list(path.c_str(), list, &why));
+    EXPECT_EQ("larger than 64 MiB", describe(why));
 
     // The largest list accepted is never held whole: 16 Mi entries of "1 2"
     // become the one that counts.
