@@ -127,8 +127,8 @@ struct SwapList {
 
 // Why a swap list was refused.
 struct SwapListError {
-    enum Kind { SYSTEM, NOT_REGULAR, TOO_LARGE, BAD_BYTE } kind = SYSTEM;
-    int error = 0;     // errno, for SYSTEM
+    enum Kind { SYSTEM, READ, NOT_REGULAR, TOO_LARGE, BAD_BYTE } kind = SYSTEM;
+    int error = 0;     // errno: opening (SYSTEM) or reading (READ) failed
     uint64_t line = 0; // where the bad byte is, 1-based
     uint8_t byte = 0;
 };

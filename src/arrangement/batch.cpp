@@ -1,12 +1,19 @@
 // The batch route: replay a swap list onto a tileset file in place.
 #include "arrangement.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
 void run_batch(const char* tileset_path, const char* list_path) {
     SwapList list;
-    if (!read_swap_list(list_path, list)) {
+    SwapListError why;
+    if (!read_swap_list(list_path, list, &why)) {
+        printf("Swap list %s: %s\n", list_path, describe(why).c_str());
+        if (why.kind == SwapListError::READ) {
+            errno = why.error;
+            print_read_failure(list_path);
+        }
         printf("Failed to load swapfile!\n");
         return;
     }

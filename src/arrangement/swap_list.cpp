@@ -130,7 +130,8 @@ std::string describe(const SwapListError& error) {
                  (unsigned long long)error.line, unsigned(error.byte));
         return text;
     }
-    case SwapListError::SYSTEM: break;
+    case SwapListError::SYSTEM:
+    case SwapListError::READ: break;
     }
     return strerror(error.error);
 }
@@ -161,7 +162,7 @@ bool read_swap_list(const char* path, SwapList& list, SwapListError* why) {
     for (uint64_t left = size; ok && left > 0;) {
         int64_t n = read_up_to(fd, piece, size_t(left < sizeof piece ? left : sizeof piece));
         if (n < 0) {
-            *why = {SwapListError::SYSTEM, errno, 0, 0};
+            *why = {SwapListError::READ, errno, 0, 0};
             ok = false;
         } else if (n == 0) {
             break;

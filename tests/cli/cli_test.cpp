@@ -11,7 +11,9 @@
 namespace {
 
 const std::string NO_TILESET = "I want a tileset!\n";
-const std::string NO_SWAPFILE = "Failed to load swapfile!\n";
+std::string list_refused(const std::string& list, const std::string& reason) {
+    return "Swap list " + list + ": " + reason + "\nFailed to load swapfile!\n";
+}
 
 ProcessResult run_tool(const std::vector<std::string>& args) {
     std::vector<std::string> argv = {KELBO_TOOL_PATH};
@@ -105,7 +107,8 @@ TEST_F(CliTest, BatchLoadsNoSdlLibrary) {
 }
 
 TEST_F(CliTest, BatchWithMissingListLeavesTheTilesetAlone) {
-    expect_output(run_tool({tiles, dir.file("absent.txt")}), NO_SWAPFILE);
+    expect_output(run_tool({tiles, dir.file("absent.txt")}),
+                  list_refused(dir.file("absent.txt"), "No such file or directory"));
     EXPECT_EQ(sample, read_bytes(tiles));
 }
 
@@ -118,10 +121,16 @@ TEST_F(CliTest, BatchWithMissingTilesetSaysSo) {
 }
 
 TEST_F(CliTest, BatchRefusesAListWithForeignCharacters) {
-    for (const char* text : {"5 -7\n", "5,7\n7,5\n", "5 7\n7 5\nx\n"}) {
-        write_list(text);
-        expect_output(run_tool({tiles, list}), NO_SWAPFILE);
-        EXPECT_EQ(sample, read_bytes(tiles)) << text;
+    struct Case {
+        const char* text;
+        const char* reason;
+    };
+    for (Case c : {Case{"5 -7\n", "line 1: unexpected byte 0x2D"},
+                   Case{"5,7\n7,5\n", "line 1: unexpected byte 0x2C"},
+                   Case{"5 7\n7 5\nx\n", "line 3: unexpected byte 0x78"}}) {
+        write_list(c.text);
+        expect_output(run_tool({tiles, list}), list_refused(list, c.reason));
+        EXPECT_EQ(sample, read_bytes(tiles)) << c.text;
     }
 }
 
