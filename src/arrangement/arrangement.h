@@ -76,6 +76,12 @@ void paste_selection(Arrangement& a, bool from_end);
 void fill_empty_positions(Arrangement& a);
 void sort_selection(Arrangement& a);
 void place_holding_record(Arrangement& a, uint32_t k);
+// Moves the selected positions, as one block in their order, so that the
+// first lands on position t (or as far on as the block fits); every other
+// position keeps its order and closes up. An empty position moves like a
+// tile. The moved positions are the selection afterwards. Nothing happens
+// with nothing selected or t not in 1 .. tile_count - 1.
+void move_selection(Arrangement& a, uint32_t t);
 
 // --- undo and redo ------------------------------------------------------------
 //

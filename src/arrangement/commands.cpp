@@ -1,7 +1,7 @@
-// The editing commands: cut, paste, fill, sort and the holding-area pick.
-// Paste, fill and the pick move tiles with exchange_with_holding; cut,
-// sort and the closing of holes in the holding area write records
-// themselves.
+// The editing commands: cut, paste, fill, sort, move and the holding-area
+// pick. Paste, fill and the pick move tiles with exchange_with_holding;
+// cut, sort, move and the closing of holes in the holding area write
+// records themselves.
 #include "arrangement.h"
 
 #include <algorithm>
@@ -101,4 +101,40 @@ void place_holding_record(Arrangement& a, uint32_t k) {
     uint32_t old_count = a.holding_count;
     exchange_with_holding(a, p, k);
     std::copy(a.holding.records + k + 1, a.holding.records + old_count, a.holding.records + k);
+}
+
+void move_selection(Arrangement& a, uint32_t t) {
+    if (a.selected_count == 0 || t == 0 || t >= a.tile_count) return;
+    // The order positions 1 .. tile_count - 1 stand in afterwards: the
+    // others up to the landing place, the block, then the other others.
+    std::vector<uint32_t> block, rest;
+    block.reserve(a.selected_count);
+    rest.reserve(a.tile_count - 1 - a.selected_count);
+    for (uint32_t p = 1; p < a.tile_count; ++p) (a.selected[p] ? block : rest).push_back(p);
+    assert(block.size() == a.selected_count);
+    const uint32_t landing = 1 + uint32_t(std::min<size_t>(t - 1, rest.size()));
+    std::vector<uint32_t> order(rest.begin(), rest.begin() + (landing - 1));
+    order.insert(order.end(), block.begin(), block.end());
+    order.insert(order.end(), rest.begin() + (landing - 1), rest.end());
+
+    // Only the stretch where positions change is read and rewritten.
+    uint32_t first = 1, end = a.tile_count;
+    while (first < end && order[first - 1] == first) ++first;
+    while (end > first && order[end - 2] == end - 1) --end;
+    std::vector<TileRecord> moved;
+    std::vector<uint16_t> tables;
+    moved.reserve(end - first);
+    tables.reserve(end - first);
+    for (uint32_t p = first; p < end; ++p) {
+        const uint32_t from = order[p - 1];
+        moved.push_back(tile_to_record(a.info, from, a.origin[from]));
+        tables.push_back(a.tables_tile[from]);
+    }
+    for (uint32_t p = first; p < end; ++p) {
+        record_to_tile(a.info, moved[p - first], p);
+        a.origin[p] = moved[p - first].origin;
+        a.tables_tile[p] = tables[p - first];
+    }
+    clear_selection(a);
+    for (uint32_t k = 0; k < block.size(); ++k) set_selected(a, landing + k, 1);
 }

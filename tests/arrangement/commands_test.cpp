@@ -1,6 +1,8 @@
 // The editing commands: cut, paste, fill, sort and the holding-area pick.
 #include "arrangement_support.h"
 
+#include <algorithm>
+#include <list>
 #include <map>
 
 namespace {
@@ -272,4 +274,67 @@ TEST(Place, PutsThePickedRecordInTheLowestEmptyPositionAndKeepsTheRestInOrder) {
     EXPECT_EQ(a.origin[12], 11u);
     EXPECT_EQ(held_origins(a), (std::vector<uint32_t>{12, 14}));
     EXPECT_TRUE(keeps_invariants(s));
+}
+
+TEST(Move, MatchesAListReferenceForEveryKindOfBlock) {
+    struct Case {
+        const char* name;
+        std::vector<uint32_t> block;
+        uint32_t target;
+        uint32_t cut; // a position emptied first, or 0
+    };
+    const std::vector<Case> cases = {
+        {"forward", {2, 3}, 10, 0},         {"backward", {20, 21, 22}, 5, 0},
+        {"onto itself", {5, 6}, 5, 0},      {"clamped at the end", {3, 4}, 299, 0},
+        {"with gaps", {4, 9, 15}, 12, 0},   {"with an empty position", {6, 7, 8}, 50, 7},
+        {"to the start", {290, 299}, 1, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        LoadedSample s(false);
+        Arrangement& a = s.a;
+        if (c.cut) {
+            set_selected(a, c.cut, 1);
+            cut_selection(a);
+        }
+        for (uint32_t p : c.block) set_selected(a, p, 1);
+        std::vector<TileRecord> was;
+        for (uint32_t p = 0; p < a.tile_count; ++p) was.push_back(s.at(p));
+        const std::vector<uint16_t> tables_was = a.tables_tile;
+
+        // The new order, built by taking the block out of a list and
+        // putting it back in after min(target - 1, others) positions.
+        std::list<uint32_t> order;
+        for (uint32_t p = 1; p < a.tile_count; ++p)
+            if (!a.selected[p]) order.push_back(p);
+        auto at = order.begin();
+        std::advance(at, std::min<size_t>(c.target - 1, order.size()));
+        order.insert(at, c.block.begin(), c.block.end());
+        std::vector<uint32_t> from = {0};
+        from.insert(from.end(), order.begin(), order.end());
+
+        move_selection(a, c.target);
+        std::vector<uint32_t> now_selected;
+        for (uint32_t p = 0; p < a.tile_count; ++p) {
+            EXPECT_TRUE(same_entries(was[from[p]], s.at(p))) << p;
+            EXPECT_EQ(was[from[p]].origin, a.origin[p]) << p;
+            EXPECT_EQ(tables_was[from[p]], a.tables_tile[p]) << p;
+            if (std::find(c.block.begin(), c.block.end(), from[p]) != c.block.end())
+                now_selected.push_back(p);
+        }
+        EXPECT_EQ(now_selected, positions_selected(a));
+        EXPECT_TRUE(keeps_invariants(s));
+    }
+}
+
+TEST(Move, NothingHappensWithoutASelectionOrAPlace) {
+    LoadedSample s(false);
+    Snapshot before(s);
+    move_selection(s.a, 5);
+    EXPECT_TRUE(Snapshot(s) == before);
+    set_selected(s.a, 9, 1);
+    Snapshot selected(s);
+    move_selection(s.a, 0);
+    move_selection(s.a, s.a.tile_count);
+    EXPECT_TRUE(Snapshot(s) == selected);
 }
