@@ -76,6 +76,9 @@ void tileset_key_down(const SDL_KeyboardEvent& key) {
     case SDLK_v: paste_selection(a, false); break;
     case SDLK_w: paste_selection(a, true); break;
     case SDLK_x: cut_selection(a); break;
+    case SDLK_a:
+        for (uint32_t p = 1; p < a.tile_count; ++p) set_selected(a, p, 1);
+        break;
     default: break;
     }
 }
@@ -99,6 +102,11 @@ void left_press(EditorState& s, uint32_t p) {
 void right_press(EditorState& s, uint32_t p) {
     Arrangement& a = s.arrangement;
     if (p == 0) return;
+    // Shift alone moves the selected block there; with Ctrl it is a carry.
+    if (shift_held(s) && !ctrl_held(s)) {
+        move_selection(a, p);
+        return;
+    }
     s.carrying = true;
     if (ctrl_held(s)) {
         clear_selection(a);

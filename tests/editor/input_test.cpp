@@ -417,6 +417,26 @@ TEST_F(EditorUndoTest, CarryIsOneEditAndDragsHoldTheKeys) {
     EXPECT_EQ(V({15}), selected());
 }
 
+TEST_F(EditorUndoTest, ShiftRightClickMovesTheBlockAsOneEdit) {
+    select_positions({57});
+    const Snapshot start = snapshot();
+    right_click(cx(3), cy(3), KMOD_LSHIFT);
+    EXPECT_FALSE(state().carrying);
+    EXPECT_EQ(V({0, 1, 2, 57, 3, 4}), origins(0, 5));
+    EXPECT_EQ(V({56, 58}), origins(57, 58));
+    EXPECT_EQ(V({3}), selected());
+    const Snapshot moved = snapshot();
+    key(SDLK_a, KMOD_LCTRL); // every position but 0, and no edit
+    EXPECT_EQ(arr().tile_count - 1, arr().selected_count);
+    EXPECT_FALSE(arr().selected[0]);
+    undo();
+    EXPECT_TRUE(snapshot() == start);
+    redo();
+    EXPECT_TRUE(snapshot() == moved);
+    right_click(cx(9), cy(9), KMOD_LCTRL | KMOD_LSHIFT); // with Ctrl still a carry
+    EXPECT_EQ(V({9}), selected());
+}
+
 TEST_F(EditorUndoTest, NewEditDropsWhatCouldBeRedone) {
     select_positions({5});
     undo(); // selecting made no edit

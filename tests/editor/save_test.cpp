@@ -212,3 +212,31 @@ TEST_F(EditorSaveTest, FailedWriteKeepsTheEditorAndItsEdits) {
 }
 
 } // namespace
+
+namespace {
+
+// Twenty tiles from the start to the end of a 4096-tile file: a selection
+// and one click, and the saved list replays the original to the saved file.
+TEST_F(EditorSaveTest, BlockMovedToTheEndSavesAListThatReplaysToTheSameFile) {
+    streams = make_sample_streams(true);
+    ASSERT_NO_FATAL_FAILURE(open_streams());
+    const std::vector<uint8_t> original = read_bytes(path);
+    click_position(5, KMOD_LSHIFT);               // 1 .. 9
+    click_position(15, KMOD_LCTRL | KMOD_LSHIFT); // 10 .. 19
+    click_position(20, KMOD_LCTRL);
+    key(SDLK_END);
+    right_click(cx(4095), cy(4095), KMOD_LSHIFT);
+    EXPECT_FALSE(state().carrying);
+    EXPECT_EQ(20u, arr().origin[4095]);
+    EXPECT_EQ(1u, arr().origin[4076]);
+    EXPECT_EQ(21u, arr().origin[1]);
+    EXPECT_EQ(20u, arr().selected_count);
+
+    EXPECT_EQ("", printed_by([&] { key(SDLK_s, KMOD_LCTRL); }));
+    const std::string replay = dir.file("replayed.kts");
+    ASSERT_TRUE(write_bytes(replay, original));
+    EXPECT_EQ("", printed_by([&] { run_batch(replay.c_str(), (path + ".swaps").c_str()); }));
+    EXPECT_TRUE(read_bytes(replay) == read_bytes(path));
+}
+
+} // namespace
