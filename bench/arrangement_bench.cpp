@@ -1,6 +1,6 @@
 // sort_selection over nearly the whole large tileset in reverse order,
 // beside a plain stable sort of the same records; then the same sort kept
-// as an edit, undone and redone.
+// as an edit, undone and redone; and a block moved across the whole file.
 #include "bench_support.h"
 
 #include "arrangement.h"
@@ -125,6 +125,33 @@ void undo_redo_sort(benchmark::State& state, bool undo) {
     if (sorted != undo) state.SkipWithError("the sort was not undone and redone");
 }
 
+// A 20-tile block from the start to the end of the 4096 tiles, the 4075
+// after it closing up: the longest move a block of that size makes.
+void move_block_to_end(benchmark::State& state) {
+    TilesetFile tileset = {};
+    Arrangement a = {};
+    if (!tileset_load(tileset, bench_files().large_path.c_str(), STREAM_MASK_INFO)) {
+        state.SkipWithError("setup failed");
+        return;
+    }
+    arrangement_init(a, tileset);
+    const std::vector<uint8_t> info(tileset.streams[STREAM_INFO].unpacked,
+                                    tileset.streams[STREAM_INFO].unpacked +
+                                        fixed_info_size(tileset.version));
+    const uint32_t n = a.tile_count;
+    for (auto _ : state) {
+        state.PauseTiming();
+        memcpy(tileset.streams[STREAM_INFO].unpacked, info.data(), info.size());
+        arrangement_init(a, tileset);
+        for (uint32_t p = 1; p <= 20; ++p) set_selected(a, p, 1);
+        state.ResumeTiming();
+        move_selection(a, n - 1);
+    }
+    if (a.origin[n - 1] != 20 || a.origin[1] != 21) state.SkipWithError("the block did not move");
+    arrangement_free(a);
+    tileset_release(tileset);
+}
+
 void undo_sort(benchmark::State& state) { undo_redo_sort(state, true); }
 void redo_sort(benchmark::State& state) { undo_redo_sort(state, false); }
 
@@ -135,6 +162,10 @@ BENCHMARK(sort_selection_reversed)
     ->Unit(benchmark::kMicrosecond)
     ->UseRealTime();
 BENCHMARK(stable_sort_floor)->Name("sort/floor")->Unit(benchmark::kMicrosecond)->UseRealTime();
+BENCHMARK(move_block_to_end)
+    ->Name("move/move_selection_20")
+    ->Unit(benchmark::kMicrosecond)
+    ->UseRealTime();
 BENCHMARK(sort_recorded)->Name("sort/recorded_edit")->Unit(benchmark::kMicrosecond)->UseRealTime();
 BENCHMARK(undo_sort)->Name("undo/history_undo_sort")->Unit(benchmark::kMicrosecond)->UseRealTime();
 BENCHMARK(redo_sort)->Name("redo/history_redo_sort")->Unit(benchmark::kMicrosecond)->UseRealTime();

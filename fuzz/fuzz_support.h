@@ -56,6 +56,7 @@ enum KeyIndex : uint8_t {
     KEY_MINUS,
     KEY_RETURN,
     KEY_BACKSPACE,
+    KEY_A,
     KEY_OTHER,
     KEY_COUNT,
 };
