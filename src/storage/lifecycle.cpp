@@ -104,6 +104,9 @@ bool tileset_load(TilesetFile& tileset, const FileHandle& file, unsigned mask) {
         return false;
     }
     if (!read_container(file, tileset)) return false;
+    // Files from elsewhere may carry a stale checksum, so this only warns.
+    if (streams_checksum(tileset) != tileset.checksum)
+        printf("Tileset checksum does not match its content: %s\n\n", path);
     return unpack_streams(tileset, path, mask);
 }
 

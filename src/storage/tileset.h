@@ -247,10 +247,12 @@ uint32_t streams_checksum(const TilesetFile& tileset);
 
 // Loads through a handle (the program's own two forms do): refuses a file
 // for which a recovery copy exists, since an in-place save was interrupted
-// and the file may be torn ("A recovery copy of this tileset exists: COPY"),
-// then inflates the streams in `mask`.
+// and the file may be torn ("A recovery copy of this tileset exists: COPY");
+// warns when the header's checksum does not match the streams ("Tileset
+// checksum does not match its content: PATH" and an empty line), then
+// inflates the streams in `mask`.
 bool tileset_load(TilesetFile& tileset, const FileHandle& file, unsigned mask);
-// Reads the file at `path` as it stands, without that check.
+// Reads the file at `path` as it stands, without the two checks above.
 bool tileset_load(TilesetFile& tileset, const char* path, unsigned mask);
 // Repacks the info stream and replaces the handle's file (the caller holds
 // its lock).

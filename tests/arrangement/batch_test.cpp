@@ -103,6 +103,7 @@ TEST(Batch, InfoStreamIsReadOnlyToItsFixedSize) {
     put_u32_le(before, STREAM_TABLE + 4, 0xFFFFFFFF);
     before.insert(before.end(), packed.begin(), packed.end());
     before.insert(before.end(), clean.begin() + stream_offset(clean, STREAM_IMAGE), clean.end());
+    put_u32_le(before, 226, crc_of_streams(before));
     std::string tileset = dir.file("t.til"), list = dir.file("swaps.txt");
     ASSERT_TRUE(write_bytes(tileset, before));
     ASSERT_TRUE(write_text(list, "5 7\n7 5\n"));

@@ -381,6 +381,28 @@ TEST_F(SaveTest, RecoveryCopyFitsAnyNameAndAFailureToWriteItSaysWhere) {
     EXPECT_EQ(2u, folder_entries(dir.path).size());
 }
 
+TEST_F(ContainerTest, LoadWarnsWhenTheChecksumDoesNotMatchTheStreams) {
+    auto load = [&](const std::vector<uint8_t>& bytes, bool loads) {
+        EXPECT_TRUE(write_bytes(path, bytes));
+        FileHandle file;
+        open_file(path.c_str(), file);
+        TilesetFile t = {};
+        std::string out =
+            printed_by([&] { EXPECT_EQ(loads, tileset_load(t, file, STREAM_MASK_INFO)); });
+        tileset_release(t);
+        close_file(file);
+        return out;
+    };
+    std::vector<uint8_t> bytes = sample;
+    bytes.push_back(7); // bytes past the last stream are no part of it
+    EXPECT_EQ("", load(bytes, true));
+    bytes[stream_offset(sample, STREAM_BLOCK)] ^= 1; // a stream the load does not inflate
+    EXPECT_EQ("Tileset checksum does not match its content: " + path + "\n\n", load(bytes, true));
+    bytes.resize(sample.size() - 1);
+    EXPECT_EQ("Tileset file is shorter than its stream table promises: " + path + "\n",
+              load(bytes, false));
+}
+
 TEST_F(ContainerTest, FailedSaveKeepsTheTilesetLoadedForARetry) {
     TilesetFile t;
     ASSERT_TRUE(tileset_load(t, path.c_str(), STREAM_MASK_INFO));
