@@ -84,10 +84,12 @@ bool write_swap_list(const char* path, const uint32_t* origin, uint32_t tile_cou
         int n = snprintf(line, sizeof line, "%i %i\n", int(origin[i]), int(i));
         text.append(line, size_t(n));
     }
+    // Only the editor writes swap lists: it waits no longer than for its
+    // tileset.
     FileHandle file;
     int error = 0;
     ReplaceResult result = {false, 0, {}, {}};
-    if (lock_file(path, file, LOCK_WAIT_MS, error, folder, shown)) {
+    if (lock_file(path, file, INTERACTIVE_LOCK_WAIT_MS, error, folder, shown)) {
         FilePiece piece = {reinterpret_cast<const uint8_t*>(text.data()), text.size()};
         result = replace_file(file, &piece, 1);
     } else {

@@ -51,7 +51,7 @@ bool may_overwrite(EditorState& s) {
             printf("Tileset file has changed since it was opened: %s\n", s.tileset_path);
             return false;
         }
-        if (!lock_tileset(s.tileset_path, s.file, LOCK_WAIT_MS)) return false;
+        if (!lock_tileset(s.tileset_path, s.file, INTERACTIVE_LOCK_WAIT_MS)) return false;
     }
 }
 
@@ -61,7 +61,7 @@ void save(EditorState& s) {
         s.mode = MODE_HOLDING;
         return;
     }
-    if (!relock_tileset(s.file, LOCK_WAIT_MS)) return;
+    if (!relock_tileset(s.file, INTERACTIVE_LOCK_WAIT_MS)) return;
     if (!may_overwrite(s)) {
         unlock_file(s.file);
         return;

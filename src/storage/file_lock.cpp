@@ -1,12 +1,14 @@
-// The advisory lock that serialises savers of one file, and the stamp that
-// notices a writer who took no lock.
+// The advisory lock that serialises savers of one file, who holds it, and
+// the stamp that notices a writer who took no lock.
 #include "tileset.h"
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace {
@@ -33,8 +35,36 @@ bool wait_for_flock(int fd, long wait_ms) {
     return true;
 }
 
+// The process that holds a flock on the file, as /proc/locks tells it
+// ("1: FLOCK ADVISORY WRITE PID MAJOR:MINOR:INODE 0 EOF"); 0 when unknown.
+long lock_holder(int fd) {
+    struct stat st;
+    FILE* locks = fstat(fd, &st) == 0 ? fopen("/proc/locks", "re") : nullptr;
+    if (!locks) return 0;
+    char line[256];
+    long holder = 0;
+    while (holder == 0 && fgets(line, sizeof line, locks)) {
+        char kind[16]; // "->" on a line of a waiter
+        long pid;
+        unsigned major_no, minor_no;
+        unsigned long long inode;
+        if (sscanf(line, "%*d: %15s %*s %*s %ld %x:%x:%llu", kind, &pid, &major_no, &minor_no,
+                   &inode) == 5 &&
+            strcmp(kind, "FLOCK") == 0 && major_no == major(st.st_dev) &&
+            minor_no == minor(st.st_dev) && inode == st.st_ino && pid > 0)
+            holder = pid;
+    }
+    fclose(locks);
+    return holder;
+}
+
 void print_locked(const FileHandle& file) {
-    printf("Tileset file is locked by another program: %s\n", file.shown.c_str());
+    long holder = lock_holder(file.fd);
+    if (holder > 0)
+        printf("Tileset file is locked by another program: %s (process %ld)\n", file.shown.c_str(),
+               holder);
+    else
+        printf("Tileset file is locked by another program: %s\n", file.shown.c_str());
 }
 
 } // namespace

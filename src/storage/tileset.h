@@ -138,9 +138,11 @@ void close_file(FileHandle& file);
 
 // --- locks and stamps ----------------------------------------------------------------
 
-// How long a saver waits for another holder of a file's lock: long enough
-// for another replay of a large file to finish.
+// How long a saver waits for another holder of a file's lock: a replay long
+// enough for another replay of a large file to finish, the editor no longer
+// than a user would wait for a key to answer.
 constexpr long LOCK_WAIT_MS = 60 * 1000;
+constexpr long INTERACTIVE_LOCK_WAIT_MS = 2 * 1000;
 
 // open_file, then an exclusive advisory lock (flock) on the file, taken
 // again on the new file when the name was replaced while we waited. False
@@ -150,7 +152,8 @@ constexpr long LOCK_WAIT_MS = 60 * 1000;
 bool lock_file(const char* path, FileHandle& file, long wait_ms, int& error, int base = AT_FDCWD,
                const char* shown = nullptr, int* entry = nullptr);
 // lock_file for a tileset: when the wait ran out, prints "Tileset file is
-// locked by another program: PATH", closes the file and returns false.
+// locked by another program: PATH", with " (process N)" when /proc/locks
+// names the holder, closes the file and returns false.
 bool lock_tileset(const char* path, FileHandle& file, long wait_ms, int* entry = nullptr);
 // Takes the lock of a tileset already open, printing as lock_tileset.
 bool relock_tileset(FileHandle& file, long wait_ms);

@@ -4,6 +4,9 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <ctime>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -165,6 +168,25 @@ TEST_F(EditorSaveTest, FileChangedByAnotherProgramIsOverwrittenOnlyWhenAskedTwic
     EXPECT_EQ(with_tiles_exchanged(streams.info, 1024, 14, 40),
               unpacked_stream(read_bytes(path), STREAM_INFO));
     EXPECT_EQ("", printed_by([&] { key(SDLK_s, KMOD_LCTRL); })); // its own save is no stranger's
+}
+
+TEST_F(EditorSaveTest, LockHeldElsewhereFreezesTheSaveForTwoSecondsAndNamesItsHolder) {
+    ASSERT_NO_FATAL_FAILURE(open_streams());
+    ASSERT_NO_FATAL_FAILURE(exchange_14_and_40());
+    const std::vector<uint8_t> before = read_bytes(path);
+    int held = open(path.c_str(), O_RDONLY);
+    ASSERT_EQ(0, flock(held, LOCK_EX));
+    const time_t start = time(nullptr);
+    std::string out = printed_by([&] { key(SDLK_s, KMOD_LCTRL); });
+    const time_t waited = time(nullptr) - start;
+    close(held);
+    EXPECT_EQ("Tileset file is locked by another program: " + path + " (process " +
+                  std::to_string(getpid()) + ")\n",
+              out);
+    EXPECT_GE(waited, 1);
+    EXPECT_LE(waited, 4);
+    EXPECT_EQ(before, read_bytes(path));
+    EXPECT_FALSE(file_exists(path + ".swaps"));
 }
 
 TEST_F(EditorSaveTest, AnotherUsersLinkInAStickyFolderIsNotFollowed) {
