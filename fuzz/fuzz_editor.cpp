@@ -257,7 +257,7 @@ void start_run(const Sample& chosen, bool large, const std::string& path) {
         memcpy(s.tileset.streams[STREAM_INFO].unpacked, info.data(), info.size());
         arrangement_init(s.arrangement, s.tileset); // and a new history
         history_mark_saved(s.arrangement);
-        s.on_disk = file_stamp(path.c_str()); // rewritten above, as if opened anew
+        s.on_disk = name_stamp(s.file); // rewritten above, as if opened anew
         s.arrangement.holding = HoldingArea{};
         s.mode = MODE_TILESET;
         s.scroll = 0;

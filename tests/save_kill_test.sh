@@ -2,7 +2,7 @@
 # Kills batch replays of a large tileset with SIGKILL at random moments and
 # checks, after each kill, that the file is byte for byte either the old or
 # the new one and that nothing else is left in its folder once the next save
-# has run.
+# has run (a temporary left by a kill is removed once it is a minute old).
 #
 #   save_kill_test.sh KELBO_TOOL KELBO_MKSAMPLE [KILLS=200] [SIZE_MB=64]
 set -euo pipefail
@@ -42,6 +42,8 @@ EOF
 printf '5 7\n7 5\n10 12\n12 10\n' >"$list"
 
 cp "$work/old.dat" "$tiles"
+# A temporary takes the file's mode; only one of ours, 0600, is removed.
+chmod 600 "$tiles"
 start=$(date +%s%N)
 out=$("$tool" "$tiles" "$list")
 took_ms=$((($(date +%s%N) - start) / 1000000))
@@ -66,10 +68,12 @@ for ((i = 1; i <= kills; i++)); do
         fail "kill $i after ${delay} ms left a file that is neither the old nor the new one"
     fi
     # A kill between naming the new file and renaming it over the old one
-    # may leave it; the next save in the folder must remove it.
+    # may leave it; a later save in the folder must remove it once it is
+    # old enough not to be another save's.
     left=$(ls -A "$work/target" | grep -v -x -e tiles.dat -e tiles.swaps || true)
     if [[ -n $left ]]; then
         strays=$((strays + 1))
+        for name in $left; do touch -h -d '2 minutes ago' "$work/target/$name"; done
         "$tool" "$tiles" "$list" >/dev/null
         left=$(ls -A "$work/target" | grep -v -x -e tiles.dat -e tiles.swaps || true)
         [[ -z $left ]] || fail "kill $i after ${delay} ms left, even after the next save: $left"

@@ -147,9 +147,12 @@ std::string describe(const SwapListError& error);
 // position, in list order: the same replay, in bounded memory.
 constexpr size_t SWAP_LIST_EXACT_ENTRIES = 8192;
 
-// Writes "from to" for every position whose tile moved. Prints a message and
-// returns false when the file cannot be written.
-bool write_swap_list(const char* path, const uint32_t* origin, uint32_t tile_count);
+// Writes "from to" for every position whose tile moved to the file `path`
+// names (a relative one taken from `folder`), as replace_file writes a
+// tileset. Prints a message, naming `shown` (default: `path`), and returns
+// false when the file cannot be written.
+bool write_swap_list(const char* path, const uint32_t* origin, uint32_t tile_count,
+                     int folder = AT_FDCWD, const char* shown = nullptr);
 // Reads the file in pieces, so that even the largest list it accepts
 // (64 MiB) never has to be held whole. On failure `why` (if given) says
 // what was wrong.

@@ -1,4 +1,4 @@
-// The batch route: replay a swap list onto a tileset file in place.
+// The batch route: replay a swap list onto a tileset file.
 #include "arrangement.h"
 
 #include <cerrno>
@@ -18,16 +18,14 @@ void run_batch(const char* tileset_path, const char* list_path) {
         return;
     }
     // Held from the load to the end of the save, so that a replay running
-    // at the same time waits and then works on this one's result.
-    FileLock lock;
-    if (!lock_tileset(tileset_path, lock)) {
-        printf("Failed to load tileset!\n");
-        return;
-    }
+    // at the same time waits and then works on this one's result; the save
+    // replaces the very file that was loaded.
+    FileHandle file;
     TilesetFile tileset = {};
-    if (!tileset_load(tileset, tileset_path, STREAM_MASK_INFO)) {
+    if (!lock_tileset(tileset_path, file, LOCK_WAIT_MS) ||
+        !tileset_load(tileset, file, STREAM_MASK_INFO)) {
         printf("Failed to load tileset!\n");
-        unlock_file(lock);
+        close_file(file);
         return;
     }
 
@@ -46,7 +44,7 @@ void run_batch(const char* tileset_path, const char* list_path) {
     source = std::vector<uint8_t>();
     list.entries = std::vector<uint32_t>();
 
-    tileset_save(tileset, tileset_path, &lock);
+    tileset_save(tileset, file);
     tileset_release(tileset);
-    unlock_file(lock);
+    close_file(file);
 }

@@ -99,7 +99,8 @@ void finish(Parser& p) {
 
 } // namespace
 
-bool write_swap_list(const char* path, const uint32_t* origin, uint32_t tile_count) {
+bool write_swap_list(const char* path, const uint32_t* origin, uint32_t tile_count, int folder,
+                     const char* shown) {
     std::string text;
     char line[32];
     for (uint32_t i = 0; i < tile_count; ++i) {
@@ -107,9 +108,20 @@ bool write_swap_list(const char* path, const uint32_t* origin, uint32_t tile_cou
         int n = snprintf(line, sizeof line, "%i %i\n", int(origin[i]), int(i));
         text.append(line, size_t(n));
     }
-    FilePiece piece = {reinterpret_cast<const uint8_t*>(text.data()), text.size()};
-    ReplaceResult result = replace_file(path, &piece, 1);
-    if (!result.ok) print_replace_failure("Failed to write swap list", path, result);
+    // Only the editor writes swap lists: it waits no longer than for its
+    // tileset.
+    FileHandle file;
+    int error = 0;
+    ReplaceResult result = {false, 0, {}, {}};
+    if (lock_file(path, file, INTERACTIVE_LOCK_WAIT_MS, error, folder, shown)) {
+        FilePiece piece = {reinterpret_cast<const uint8_t*>(text.data()), text.size()};
+        result = replace_file(file, &piece, 1);
+    } else {
+        result.error = error;
+    }
+    close_file(file);
+    if (!result.ok)
+        print_replace_failure("Failed to write swap list", shown ? shown : path, result);
     return result.ok;
 }
 

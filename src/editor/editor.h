@@ -43,7 +43,10 @@ struct ModeHandlers {
 
 struct EditorState {
     const char* tileset_path; // the command-line argument, not copied
-    std::string swaps_path;
+    FileHandle file;          // the tileset, resolved once at the open
+    std::string swaps_path;   // TILESET.swaps, for messages
+    std::string swaps_name;   // its last name, taken from swaps_folder
+    int swaps_folder = -1;    // the folder the tileset path's last name is in
     TilesetFile tileset;
     FileStamp on_disk; // the file as opened or last saved, or as the user was told of it
     Arrangement arrangement;

@@ -26,30 +26,46 @@ bool position_at(const EditorState& s, int x, int y, uint32_t& p) {
     return p < s.arrangement.tile_count;
 }
 
+// Whether the save may write: the name must lead to the file as the user
+// last knew it. A change by another program is told once and not
+// overwritten; asked again, the save goes ahead, and when the name now
+// leads to another file (replaced, or gone) the path is taken afresh, under
+// the same rules as at the open, for the save to replace what it names now.
+bool may_overwrite(EditorState& s) {
+    for (int round = 0;; ++round) {
+        FileStamp now = name_stamp(s.file);
+        bool told = !now.exists || same_stamp(now, s.on_disk);
+        bool held =
+            s.file.dir >= 0 && (now.exists ? stamp_of_held_file(now, s.file) : s.file.fd < 0);
+        // A path that no longer resolves is the save's to report.
+        if (told && (held || (round == 1 && s.file.dir < 0))) return true;
+        if (!told || round == 1) {
+            s.on_disk = now;
+            printf("Tileset file has changed since it was opened: %s\n", s.tileset_path);
+            return false;
+        }
+        if (!lock_tileset(s.tileset_path, s.file, INTERACTIVE_LOCK_WAIT_MS)) return false;
+    }
+}
+
 // Saves only with an empty holding area; otherwise shows what is held.
-// A file another program changed since it was opened is not overwritten at
-// the first asking: the user is told, and a second save overwrites it.
 void save(EditorState& s) {
     if (s.arrangement.holding_count != 0) {
         s.mode = MODE_HOLDING;
         return;
     }
-    FileLock lock;
-    if (!lock_tileset(s.tileset_path, lock)) return;
-    // A file that is gone is simply written again.
-    FileStamp now = file_stamp(s.tileset_path);
-    if (now.exists && !same_stamp(now, s.on_disk)) {
-        s.on_disk = now;
-        printf("Tileset file has changed since it was opened: %s\n", s.tileset_path);
-        unlock_file(lock);
+    if (!relock_tileset(s.file, INTERACTIVE_LOCK_WAIT_MS)) return;
+    if (!may_overwrite(s)) {
+        unlock_file(s.file);
         return;
     }
-    bool saved = tileset_save(s.tileset, s.tileset_path, &lock);
-    if (saved) s.on_disk = file_stamp(s.tileset_path);
-    unlock_file(lock);
+    bool saved = tileset_save(s.tileset, s.file);
+    if (saved) s.on_disk = name_stamp(s.file);
+    unlock_file(s.file);
     if (!saved) return; // the tileset stays loaded; the user can retry
     history_mark_saved(s.arrangement);
-    write_swap_list(s.swaps_path.c_str(), s.arrangement.origin.data(), s.arrangement.tile_count);
+    write_swap_list(s.swaps_name.c_str(), s.arrangement.origin.data(), s.arrangement.tile_count,
+                    s.swaps_folder, s.swaps_path.c_str());
 }
 
 void tileset_key_down(const SDL_KeyboardEvent& key) {

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <unistd.h>
 
 namespace {
 
@@ -221,17 +222,23 @@ bool editor_open(const char* path) {
     EditorState& s = g_state;
     s = EditorState{};
     s.tileset_path = path;
-    if (!tileset_load(s.tileset, path, STREAM_MASK_INFO | STREAM_MASK_IMAGE)) {
+    // The file stays open for the session; its lock is held only while it
+    // is read or written, so that a replay may still run meanwhile.
+    if (!lock_tileset(path, s.file, INTERACTIVE_LOCK_WAIT_MS, &s.swaps_folder) ||
+        !tileset_load(s.tileset, s.file, STREAM_MASK_INFO | STREAM_MASK_IMAGE)) {
         printf("Failed to load tileset!\n");
         return false;
     }
-    s.on_disk = file_stamp(path);
+    unlock_file(s.file);
+    s.on_disk = name_stamp(s.file);
     arrangement_init(s.arrangement, s.tileset);
     history_mark_saved(s.arrangement); // the tables as loaded
     // Rounded up, so that a last row that is not full can be shown too.
     uint32_t rows = (s.arrangement.tile_count + GRID_COLUMNS - 1) / GRID_COLUMNS;
     s.max_scroll = rows > GRID_ROWS ? rows - GRID_ROWS : 0;
     s.swaps_path = std::string(path) + ".swaps";
+    const char* slash = strrchr(path, '/');
+    s.swaps_name = std::string(slash ? slash + 1 : path) + ".swaps";
 
     if (!open_window(s)) {
         printf("Failed to open the window: %s\n", SDL_GetError());
@@ -297,6 +304,10 @@ void editor_close() {
     s.screen = nullptr;
     arrangement_free(s.arrangement);
     s.swaps_path = std::string();
+    s.swaps_name = std::string();
+    if (s.swaps_folder >= 0) close(s.swaps_folder);
+    s.swaps_folder = -1;
+    close_file(s.file);
     s.caption = std::string();
     tileset_release(s.tileset);
     s.running = false;

@@ -110,25 +110,25 @@ void print_read_failure(const char* path) {
     printf("Failed to read file: %s (%s)\n", path, strerror(errno));
 }
 
-bool read_container(const char* path, TilesetFile& tileset) {
-    uint64_t size = 0;
-    int fd = open_regular_file(path, size);
-    if (fd < 0) {
+bool read_container(const FileHandle& file, TilesetFile& tileset) {
+    const char* path = file.shown.c_str();
+    struct stat st;
+    if (file.fd < 0 || (fcntl(file.fd, F_GETFL) & O_ACCMODE) == O_WRONLY ||
+        fstat(file.fd, &st) != 0 || lseek(file.fd, 0, SEEK_SET) != 0) {
         printf("Failed to load file: %s\n", path);
         return false;
     }
+    const int fd = file.fd;
+    const uint64_t size = uint64_t(st.st_size);
     // Sizes in the header are 32-bit; a longer file could not be saved back.
     if (size > UINT32_MAX) {
-        close(fd);
         printf("Tileset file is too large: %s\n", path);
         return false;
     }
 
     uint8_t header[HEADER_SIZE];
-    if (!read_exactly(fd, header, HEADER_SIZE, path, "Tileset file is shorter than its header: ")) {
-        close(fd);
+    if (!read_exactly(fd, header, HEADER_SIZE, path, "Tileset file is shorter than its header: "))
         return false;
-    }
     TilesetFile loaded = tileset;
     decode_header(header, loaded);
 
@@ -136,7 +136,6 @@ bool read_container(const char* path, TilesetFile& tileset) {
     uint64_t promised = HEADER_SIZE;
     for (const StreamSlot& s : loaded.streams) promised += s.packed_size;
     if (promised > size) {
-        close(fd);
         printf("%s%s\n", SHORTER_THAN_TABLE, path);
         return false;
     }
@@ -153,7 +152,6 @@ bool read_container(const char* path, TilesetFile& tileset) {
         StreamSlot& s = loaded.streams[i];
         ok = read_exactly(fd, s.packed, s.packed_size, path, SHORTER_THAN_TABLE);
     }
-    close(fd);
     if (!ok) {
         free_packed(loaded);
         return false;
@@ -162,19 +160,21 @@ bool read_container(const char* path, TilesetFile& tileset) {
     return true;
 }
 
-bool write_container(const char* path, const TilesetFile& tileset, const FileLock* held) {
+bool write_container(FileHandle& file, const TilesetFile& tileset) {
+    const char* path = file.shown.c_str();
     uint8_t header[HEADER_SIZE];
     encode_header(tileset, header);
     FilePiece pieces[1 + STREAM_COUNT] = {{header, HEADER_SIZE}};
     for (int i = 0; i < STREAM_COUNT; ++i) {
         const StreamSlot& s = tileset.streams[i];
         if (s.packed_size > 0 && !s.packed) {
-            print_replace_failure("Failed to save file", path, ReplaceResult{false, EINVAL, {}});
+            print_replace_failure("Failed to save file", path,
+                                  ReplaceResult{false, EINVAL, {}, {}});
             return false;
         }
         pieces[1 + i] = {s.packed, s.packed_size};
     }
-    ReplaceResult result = replace_file(path, pieces, 1 + STREAM_COUNT, held);
+    ReplaceResult result = replace_file(file, pieces, 1 + STREAM_COUNT);
     if (!result.ok) print_replace_failure("Failed to save file", path, result);
     return result.ok;
 }

@@ -1,20 +1,18 @@
-// The advisory lock that serialises savers of one file, and the stamp that
-// notices a writer who took no lock.
+// The advisory lock that serialises savers of one file, who holds it, and
+// the stamp that notices a writer who took no lock.
 #include "tileset.h"
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
-#include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace {
 
-// Long enough for another replay of a large file to finish; short enough
-// that a lock held forever by some other program cannot hang us.
-constexpr long LOCK_WAIT_MS = 60 * 1000;
 // A path replaced at every turn means someone keeps saving; give up then.
 constexpr int MAX_REPLACED_RETRIES = 1000;
 
@@ -24,19 +22,12 @@ void sleep_ms(long ms) {
     }
 }
 
-// Opens without blocking on a FIFO and without needing read permission.
-int open_for_lock(const char* path) {
-    int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0 && errno == EACCES) fd = open(path, O_WRONLY | O_NONBLOCK | O_CLOEXEC);
-    return fd;
-}
-
 // Polls rather than blocks, so that the wait has an end.
-bool wait_for_flock(int fd) {
+bool wait_for_flock(int fd, long wait_ms) {
     long waited = 0, step = 1;
     while (flock(fd, LOCK_EX | LOCK_NB) != 0) {
         if (errno == EINTR) continue;
-        if (errno != EWOULDBLOCK || waited >= LOCK_WAIT_MS) return false;
+        if (errno != EWOULDBLOCK || waited >= wait_ms) return false;
         sleep_ms(step);
         waited += step;
         if (step < 50) step *= 2;
@@ -44,60 +35,83 @@ bool wait_for_flock(int fd) {
     return true;
 }
 
+// The process that holds a flock on the file, as /proc/locks tells it
+// ("1: FLOCK ADVISORY WRITE PID MAJOR:MINOR:INODE 0 EOF"); 0 when unknown.
+long lock_holder(int fd) {
+    struct stat st;
+    FILE* locks = fstat(fd, &st) == 0 ? fopen("/proc/locks", "re") : nullptr;
+    if (!locks) return 0;
+    char line[256];
+    long holder = 0;
+    while (holder == 0 && fgets(line, sizeof line, locks)) {
+        char kind[16]; // "->" on a line of a waiter
+        long pid;
+        unsigned major_no, minor_no;
+        unsigned long long inode;
+        if (sscanf(line, "%*d: %15s %*s %*s %ld %x:%x:%llu", kind, &pid, &major_no, &minor_no,
+                   &inode) == 5 &&
+            strcmp(kind, "FLOCK") == 0 && major_no == major(st.st_dev) &&
+            minor_no == minor(st.st_dev) && inode == st.st_ino && pid > 0)
+            holder = pid;
+    }
+    fclose(locks);
+    return holder;
+}
+
+void print_locked(const FileHandle& file) {
+    long holder = lock_holder(file.fd);
+    if (holder > 0)
+        printf("Tileset file is locked by another program: %s (process %ld)\n", file.shown.c_str(),
+               holder);
+    else
+        printf("Tileset file is locked by another program: %s\n", file.shown.c_str());
+}
+
 } // namespace
 
-bool lock_file(const char* path, FileLock& lock, int& error) {
-    lock.fd = -1;
+bool lock_file(const char* path, FileHandle& file, long wait_ms, int& error, int base,
+               const char* shown, int* entry) {
     for (int attempt = 0; attempt < MAX_REPLACED_RETRIES; ++attempt) {
-        int fd = open_for_lock(path);
-        if (fd < 0) {
+        if (entry && *entry >= 0) close(*entry);
+        if (entry) *entry = -1;
+        open_file(path, file, base, shown, entry);
+        if (file.fd < 0) return true;
+        if (!wait_for_flock(file.fd, wait_ms)) {
             error = errno;
-            return false;
+            return error != EWOULDBLOCK; // a file that takes no lock is saved as before
         }
-        struct stat held, named;
-        if (fstat(fd, &held) != 0) {
-            error = errno;
-            close(fd);
-            return false;
-        }
-        if (!S_ISREG(held.st_mode)) {
-            error = S_ISDIR(held.st_mode) ? EISDIR : EINVAL;
-            close(fd);
-            return false;
-        }
-        if (!wait_for_flock(fd)) {
-            error = errno;
-            close(fd);
-            return false;
-        }
-        // Another saver may have renamed a new file over the path while we
+        // Another saver may have renamed a new file over the name while we
         // waited; then the lock guards a file nobody will write again.
-        if (stat(path, &named) == 0 && named.st_dev == held.st_dev && named.st_ino == held.st_ino) {
-            lock.fd = fd;
-            return true;
-        }
-        close(fd);
+        if (stamp_of_held_file(name_stamp(file), file)) return true;
     }
     error = EWOULDBLOCK;
     return false;
 }
 
-bool lock_tileset(const char* path, FileLock& lock) {
+bool lock_tileset(const char* path, FileHandle& file, long wait_ms, int* entry) {
     int error = 0;
-    if (lock_file(path, lock, error) || error != EWOULDBLOCK) return true;
-    printf("Tileset file is locked by another program: %s\n", path);
+    if (lock_file(path, file, wait_ms, error, AT_FDCWD, nullptr, entry)) return true;
+    print_locked(file);
+    close_file(file);
     return false;
 }
 
-void unlock_file(FileLock& lock) {
-    if (lock.fd >= 0) close(lock.fd); // closing releases the flock
-    lock.fd = -1;
+bool relock_tileset(FileHandle& file, long wait_ms) {
+    if (file.fd < 0 || wait_for_flock(file.fd, wait_ms)) return true;
+    if (errno != EWOULDBLOCK) return true; // no lock to be had: the save goes on as before
+    print_locked(file);
+    return false;
 }
 
-FileStamp file_stamp(const char* path) {
+void unlock_file(FileHandle& file) {
+    if (file.fd >= 0) flock(file.fd, LOCK_UN);
+}
+
+FileStamp name_stamp(const FileHandle& file) {
     FileStamp stamp;
     struct stat st;
-    if (stat(path, &st) != 0) return stamp;
+    if (file.dir < 0 || fstatat(file.dir, file.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return stamp;
     stamp.exists = true;
     stamp.device = uint64_t(st.st_dev);
     stamp.inode = uint64_t(st.st_ino);
@@ -110,4 +124,10 @@ FileStamp file_stamp(const char* path) {
 bool same_stamp(const FileStamp& a, const FileStamp& b) {
     return a.exists == b.exists && a.device == b.device && a.inode == b.inode && a.size == b.size &&
            a.modified_s == b.modified_s && a.modified_ns == b.modified_ns;
+}
+
+bool stamp_of_held_file(const FileStamp& stamp, const FileHandle& file) {
+    struct stat st;
+    return stamp.exists && file.fd >= 0 && fstat(file.fd, &st) == 0 &&
+           stamp.device == uint64_t(st.st_dev) && stamp.inode == uint64_t(st.st_ino);
 }

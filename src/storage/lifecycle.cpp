@@ -1,5 +1,4 @@
-// A tileset's life in memory: load with a stream mask, save in place,
-// release.
+// A tileset's life in memory: load with a stream mask, save, release.
 #include "tileset.h"
 
 #include <cerrno>
@@ -64,12 +63,8 @@ void bind_views(TilesetFile& t) {
     }
 }
 
-} // namespace
-
-bool tileset_load(TilesetFile& tileset, const char* path, unsigned mask) {
-    memset(&tileset, 0, sizeof tileset);
-    if (!read_container(path, tileset)) return false;
-
+// Inflates the streams in `mask` and binds the views over them.
+bool unpack_streams(TilesetFile& tileset, const char* path, unsigned mask) {
     for (int i = 0; i < STREAM_COUNT; ++i) {
         if (!(mask & (1u << i))) continue;
         uint8_t* data = stream_unpack(tileset, i);
@@ -89,7 +84,42 @@ bool tileset_load(TilesetFile& tileset, const char* path, unsigned mask) {
     return true;
 }
 
-bool tileset_save(TilesetFile& tileset, const char* path, const FileLock* held) {
+} // namespace
+
+uint32_t streams_checksum(const TilesetFile& tileset) {
+    uLong crc = crc32(0, Z_NULL, 0);
+    for (const StreamSlot& s : tileset.streams)
+        if (s.packed) crc = crc32(crc, s.packed, s.packed_size);
+    return uint32_t(crc);
+}
+
+bool tileset_load(TilesetFile& tileset, const FileHandle& file, unsigned mask) {
+    memset(&tileset, 0, sizeof tileset);
+    const char* path = file.shown.c_str();
+    // A copy left by an interrupted in-place save means the file may be
+    // torn: a save now would seal the damage with a fresh checksum.
+    const std::string copy = find_recovery_copy(file);
+    if (!copy.empty()) {
+        printf("A recovery copy of this tileset exists: %s\n", copy.c_str());
+        return false;
+    }
+    if (!read_container(file, tileset)) return false;
+    // Files from elsewhere may carry a stale checksum, so this only warns.
+    if (streams_checksum(tileset) != tileset.checksum)
+        printf("Tileset checksum does not match its content: %s\n\n", path);
+    return unpack_streams(tileset, path, mask);
+}
+
+bool tileset_load(TilesetFile& tileset, const char* path, unsigned mask) {
+    memset(&tileset, 0, sizeof tileset);
+    FileHandle file;
+    open_file(path, file);
+    bool ok = read_container(file, tileset) && unpack_streams(tileset, path, mask);
+    close_file(file);
+    return ok;
+}
+
+bool tileset_save(TilesetFile& tileset, FileHandle& file) {
     StreamSlot* s = tileset.streams;
     if (s[STREAM_INFO].unpacked && !stream_pack(tileset, STREAM_INFO, s[STREAM_INFO].unpacked,
                                                 fixed_info_size(tileset.version))) {
@@ -98,20 +128,29 @@ bool tileset_save(TilesetFile& tileset, const char* path, const FileLock* held) 
         return false;
     }
 
-    uLong crc = crc32(0, Z_NULL, 0);
     uint64_t size = HEADER_SIZE;
-    for (int i = 0; i < STREAM_COUNT; ++i) {
-        if (s[i].packed) crc = crc32(crc, s[i].packed, s[i].packed_size);
-        size += s[i].packed_size;
-    }
+    for (int i = 0; i < STREAM_COUNT; ++i) size += s[i].packed_size;
     // The header holds the size in 32 bits; a larger file would lie about it.
     if (size > UINT32_MAX) {
-        print_replace_failure("Failed to save file", path, ReplaceResult{false, EFBIG, {}});
+        print_replace_failure("Failed to save file", file.shown.c_str(),
+                              ReplaceResult{false, EFBIG, {}, {}});
         return false;
     }
-    tileset.checksum = uint32_t(crc);
+    tileset.checksum = streams_checksum(tileset);
     tileset.file_size = uint32_t(size);
-    return write_container(path, tileset, held);
+    return write_container(file, tileset);
+}
+
+bool tileset_save(TilesetFile& tileset, const char* path) {
+    FileHandle file;
+    int error = 0;
+    bool ok = lock_file(path, file, LOCK_WAIT_MS, error);
+    if (ok)
+        ok = tileset_save(tileset, file);
+    else
+        print_replace_failure("Failed to save file", path, ReplaceResult{false, error, {}, {}});
+    close_file(file);
+    return ok;
 }
 
 void tileset_release(TilesetFile& tileset) {

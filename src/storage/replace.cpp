@@ -1,9 +1,12 @@
-// Replacing a file's contents on disk: atomically where the file's identity
-// can be kept, otherwise in place behind a complete recovery copy.
+// Replacing a file's contents on disk through the descriptors of its
+// handle: atomically where the file's identity can be kept, otherwise in
+// place behind a complete recovery copy.
 #include "tileset.h"
 
 #include <acl/libacl.h>
 #include <attr/libattr.h>
+#include <algorithm>
+#include <cassert>
 #include <cctype>
 #include <cerrno>
 #include <climits>
@@ -13,7 +16,6 @@
 #include <cstring>
 #include <ctime>
 #include <dirent.h>
-#include <fcntl.h>
 #include <sys/file.h>
 #include <sys/random.h>
 #include <sys/resource.h>
@@ -22,86 +24,44 @@
 
 namespace {
 
-// --- signals -------------------------------------------------------------------------
+// A named temporary is TEMP_PREFIX, TEMP_RANDOM letters and digits, then
+// TEMP_TAG, which the random part cannot produce: no name a user would pick
+// by chance.
+const char TEMP_PREFIX[] = ".kelbo-save-";
+constexpr size_t TEMP_RANDOM = 8;
+const char TEMP_TAG[] = ".tmp";
+// A temporary its save still writes is locked; one untouched this long, and
+// unlocked, was abandoned by a save that was killed.
+constexpr time_t ABANDONED_AFTER_S = 60;
+const char RECOVERY_TAG[] = ".kelbo-recovery-";
 
-// While a named temporary or recovery file exists, SIGINT, SIGTERM or SIGHUP
-// removes it before the signal ends the process as it would have anyway.
-const int CLEANUP_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP};
-constexpr int CLEANUP_SIGNAL_COUNT = 3;
-
-char g_armed_path[PATH_MAX + 1];
-volatile sig_atomic_t g_armed = 0;
-
-extern "C" void remove_armed_file_and_die(int sig) {
-    if (g_armed) unlink(g_armed_path);
-    signal(sig, SIG_DFL);
-    raise(sig); // delivered once this handler returns
-}
-
-struct SignalGuard {
-    struct sigaction old[CLEANUP_SIGNAL_COUNT];
-    bool replaced[CLEANUP_SIGNAL_COUNT];
-    struct sigaction old_xfsz;
-};
-
-// Only signals that would kill the process are taken over: a handler the
-// program installed (SDL turns SIGINT into a quit event) stays, and the save
-// finishes before that event is seen. A write over the file-size limit must
-// fail with EFBIG and be reported rather than kill the process.
-void guard_signals(SignalGuard& g) {
-    for (int i = 0; i < CLEANUP_SIGNAL_COUNT; ++i) {
-        struct sigaction current;
-        g.replaced[i] = false;
-        if (sigaction(CLEANUP_SIGNALS[i], nullptr, &current) != 0) continue;
-        if ((current.sa_flags & SA_SIGINFO) || current.sa_handler != SIG_DFL) continue;
-        struct sigaction cleanup = {};
-        cleanup.sa_handler = remove_armed_file_and_die;
-        sigemptyset(&cleanup.sa_mask);
-        g.replaced[i] = sigaction(CLEANUP_SIGNALS[i], &cleanup, &g.old[i]) == 0;
+std::string temp_name() {
+    static const char ALPHABET[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    static unsigned counter = 0;
+    unsigned char bytes[TEMP_RANDOM];
+    if (getrandom(bytes, sizeof bytes, GRND_NONBLOCK) != ssize_t(sizeof bytes)) {
+        unsigned long mix = (unsigned long)(time(nullptr)) ^ ((unsigned long)(getpid()) << 16) ^
+                            (++counter * 2654435761u);
+        for (unsigned char& b : bytes) b = (unsigned char)(mix >>= 3);
     }
-    struct sigaction ignore = {};
-    ignore.sa_handler = SIG_IGN;
-    sigemptyset(&ignore.sa_mask);
-    sigaction(SIGXFSZ, &ignore, &g.old_xfsz);
+    std::string name = TEMP_PREFIX;
+    for (unsigned char b : bytes) name += ALPHABET[b % (sizeof ALPHABET - 1)];
+    return name + TEMP_TAG;
 }
 
-void release_signals(SignalGuard& g) {
-    for (int i = 0; i < CLEANUP_SIGNAL_COUNT; ++i)
-        if (g.replaced[i]) sigaction(CLEANUP_SIGNALS[i], &g.old[i], nullptr);
-    sigaction(SIGXFSZ, &g.old_xfsz, nullptr);
+bool is_temp_name(const char* name) {
+    const size_t prefix = sizeof TEMP_PREFIX - 1;
+    if (strncmp(name, TEMP_PREFIX, prefix) != 0) return false;
+    for (size_t i = 0; i < TEMP_RANDOM; ++i)
+        if (!isalnum((unsigned char)(name[prefix + i]))) return false;
+    return strcmp(name + prefix + TEMP_RANDOM, TEMP_TAG) == 0;
 }
 
-sigset_t block_cleanup_signals() {
-    sigset_t set, old;
-    sigemptyset(&set);
-    for (int sig : CLEANUP_SIGNALS) sigaddset(&set, sig);
-    sigprocmask(SIG_BLOCK, &set, &old);
-    return old;
-}
-
-void restore_signal_mask(const sigset_t& old) { sigprocmask(SIG_SETMASK, &old, nullptr); }
-
-void arm(const std::string& path) {
-    g_armed = 0;
-    if (path.size() >= sizeof g_armed_path) return;
-    memcpy(g_armed_path, path.c_str(), path.size() + 1);
-    g_armed = 1;
-}
-
-void disarm() { g_armed = 0; }
-
-// --- small helpers -------------------------------------------------------------------
-
-std::string folder_of(const std::string& path) {
-    size_t slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
-    if (slash == 0) return "/";
-    return path.substr(0, slash);
-}
-
-std::string name_of(const std::string& path) {
-    size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
+// The recovery copy's name: the file's name, cut so that the whole fits in
+// NAME_MAX, and its inode number, which a reboot keeps.
+std::string recovery_name(const std::string& name, uint64_t inode) {
+    const std::string tail = RECOVERY_TAG + std::to_string(inode);
+    return name.substr(0, std::min(name.size(), size_t(NAME_MAX) - tail.size())) + tail;
 }
 
 std::string temp_folder() {
@@ -109,26 +69,14 @@ std::string temp_folder() {
     return dir && *dir ? dir : "/tmp";
 }
 
-std::string random_name(const char* prefix) {
-    static const char ALPHABET[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-    static unsigned counter = 0;
-    unsigned char bytes[8];
-    if (getrandom(bytes, sizeof bytes, GRND_NONBLOCK) != ssize_t(sizeof bytes)) {
-        unsigned long mix = (unsigned long)(time(nullptr)) ^ ((unsigned long)(getpid()) << 16) ^
-                            (++counter * 2654435761u);
-        for (unsigned char& b : bytes) b = (unsigned char)(mix >>= 3);
-    }
-    std::string name = prefix;
-    for (unsigned char b : bytes) name += ALPHABET[b % (sizeof ALPHABET - 1)];
-    return name;
-}
-
+// Writes from the start of the file, whatever its offset.
 bool write_pieces(int fd, const FilePiece* pieces, size_t count) {
+    off_t at = 0;
     for (size_t i = 0; i < count; ++i) {
         const uint8_t* data = pieces[i].data;
         size_t left = pieces[i].length;
         while (left > 0) {
-            ssize_t n = write(fd, data, left);
+            ssize_t n = pwrite(fd, data, left, at);
             if (n < 0 && errno == EINTR) continue;
             if (n < 0) return false;
             if (n == 0) {
@@ -137,13 +85,14 @@ bool write_pieces(int fd, const FilePiece* pieces, size_t count) {
             }
             data += n;
             left -= size_t(n);
+            at += n;
         }
     }
     return true;
 }
 
 // Checked up front so that an over-limit file fails before anything is
-// touched, rather than part way through an in-place write.
+// touched (and no write ever raises SIGXFSZ).
 bool over_size_limit(uint64_t total) {
     struct rlimit limit;
     return getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY &&
@@ -156,82 +105,22 @@ mode_t new_file_mode() {
     return 0666 & ~mask;
 }
 
-// Follows a symbolic link through its whole chain, so that the file it
-// points at is replaced and the link stays. A path that does not exist (and
-// is no dangling link) is a new file.
-bool resolve_target(const char* path, std::string& target, bool& exists) {
-    struct stat st;
-    if (lstat(path, &st) != 0) {
-        if (errno != ENOENT) return false;
-        target = path;
-        exists = false;
-        return true;
-    }
-    exists = true;
-    if (!S_ISLNK(st.st_mode)) {
-        target = path;
-        return true;
-    }
-    char resolved[PATH_MAX];
-    if (!realpath(path, resolved)) return false;
-    target = resolved;
-    return true;
-}
-
-ReplaceResult failure(int error) {
-    ReplaceResult r;
-    r.ok = false;
-    r.error = error;
-    return r;
-}
-
-ReplaceResult success() {
-    ReplaceResult r;
-    r.ok = true;
-    r.error = 0;
-    return r;
-}
-
-// --- the atomic path -----------------------------------------------------------------
-
-enum AtomicOutcome { ATOMIC_DONE, ATOMIC_FAILED, ATOMIC_NOT_POSSIBLE, ATOMIC_CANNOT_NAME };
-
-struct Existing {
-    bool exists;
-    int fd; // open on the old file, for its metadata
-    struct stat st;
-};
+ReplaceResult failure(int error) { return ReplaceResult{false, error, {}, {}}; }
 
 bool cannot_write_folder(int error) { return error == EACCES || error == EPERM || error == EROFS; }
 
-// Gives the new file the old one's owner and group first (which clears any
-// setuid bit), then its ACL, extended attributes and mode bits; the setuid
-// and setgid bits are therefore only set once the owner and group are kept.
-bool copy_identity(const std::string& target, const Existing& old, const std::string& temp,
-                   int fd) {
-    if (fchown(fd, old.st.st_uid, old.st.st_gid) != 0) return false;
-    if (fchmod(fd, old.st.st_mode & 07777) != 0) return false;
-    if (perm_copy_fd(target.c_str(), old.fd, temp.c_str(), fd, nullptr) != 0) return false;
-    if (attr_copy_fd(target.c_str(), old.fd, temp.c_str(), fd, nullptr, nullptr) != 0) return false;
-    return fchmod(fd, old.st.st_mode & 07777) == 0;
+// 0 while the handle's name still leads to the file it holds (to none, for
+// a new file); otherwise why a save must not go ahead.
+int name_changed(const FileHandle& file) {
+    FileStamp named = name_stamp(file);
+    if (file.fd < 0) return named.exists ? EEXIST : 0;
+    if (!named.exists) return ENOENT;
+    return stamp_of_held_file(named, file) ? 0 : ESTALE;
 }
 
-// A temporary is locked by the save that made it for as long as it lives,
-// so one that can be locked was left by a save killed between naming it and
-// renaming it over the target (or, where unnamed files are refused, while
-// writing it). Such leftovers are removed by the next save in their folder.
-const char TEMP_PREFIX[] = ".kelbo-save-";
-
-// Our own names only: the prefix, then six (named) or eight (unnamed)
-// letters and digits.
-bool is_temp_name(const char* name) {
-    const size_t prefix = sizeof TEMP_PREFIX - 1;
-    if (strncmp(name, TEMP_PREFIX, prefix) != 0) return false;
-    size_t tail = 0;
-    while (name[prefix + tail] && isalnum((unsigned char)(name[prefix + tail]))) ++tail;
-    return name[prefix + tail] == '\0' && (tail == 6 || tail == 8);
-}
-
+// Removes what a save of ours made and abandoned: a regular file named by
+// the temporary pattern, ours, mode 0600, untouched for a minute and
+// unlocked. Never another user's file, a link or a folder.
 void remove_abandoned_temps(int dir) {
     int listing = dup(dir);
     DIR* d = listing >= 0 ? fdopendir(listing) : nullptr;
@@ -239,257 +128,289 @@ void remove_abandoned_temps(int dir) {
         if (listing >= 0) close(listing);
         return;
     }
+    const time_t old = time(nullptr) - ABANDONED_AFTER_S;
     while (dirent* e = readdir(d)) {
-        if (!is_temp_name(e->d_name)) continue;
+        struct stat named, held;
+        if (!is_temp_name(e->d_name) || fstatat(dir, e->d_name, &named, AT_SYMLINK_NOFOLLOW) != 0 ||
+            !S_ISREG(named.st_mode) || named.st_uid != geteuid() ||
+            (named.st_mode & 07777) != 0600 || named.st_mtime >= old)
+            continue;
+        // Unlocked, and still the file that was looked at.
         int fd = openat(dir, e->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-        if (fd < 0) fd = openat(dir, e->d_name, O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-        if (fd < 0) continue;
-        struct stat held, named;
-        // The name must still be the file that was found unlocked.
-        if (fstat(fd, &held) == 0 && S_ISREG(held.st_mode) && flock(fd, LOCK_EX | LOCK_NB) == 0 &&
-            fstatat(dir, e->d_name, &named, AT_SYMLINK_NOFOLLOW) == 0 &&
-            named.st_dev == held.st_dev && named.st_ino == held.st_ino)
+        if (fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) == 0 && fstat(fd, &held) == 0 &&
+            held.st_dev == named.st_dev && held.st_ino == named.st_ino)
             unlinkat(dir, e->d_name, 0);
-        close(fd);
+        if (fd >= 0) close(fd);
     }
     closedir(d);
 }
 
-// Gives the unnamed file a random name in the folder. Signals are held off
-// so that a name never exists without being armed for removal.
-bool name_unnamed_file(int fd, int dir, const std::string& folder, std::string& name) {
+// --- the atomic path -----------------------------------------------------------------
+
+enum AtomicOutcome { ATOMIC_DONE, ATOMIC_FAILED, ATOMIC_NOT_POSSIBLE, ATOMIC_CANNOT_NAME };
+
+// Gives the new file the old one's owner and group first (which clears any
+// setuid bit), then its ACL, extended attributes and mode bits; the setuid
+// and setgid bits are therefore only set once the owner and group are kept.
+// Everything is read from the descriptor that was locked.
+bool copy_identity(const FileHandle& file, const struct stat& old, int fd) {
+    if (fchown(fd, old.st_uid, old.st_gid) != 0) return false;
+    if (fchmod(fd, old.st_mode & 07777) != 0) return false;
+    if (perm_copy_fd(file.name.c_str(), file.fd, "(new)", fd, nullptr) != 0) return false;
+    if (attr_copy_fd(file.name.c_str(), file.fd, "(new)", fd, nullptr, nullptr) != 0) return false;
+    return fchmod(fd, old.st_mode & 07777) == 0;
+}
+
+// A new file for the save's bytes, locked before anyone else can see it:
+// unnamed where the filesystem allows (nothing is left if we are killed),
+// otherwise under a fresh temporary name, which clean-up leaves alone while
+// it is young. `name` is empty for an unnamed one.
+int create_temp(int dir, bool allow_unnamed, std::string& name) {
+    name.clear();
+    int fd = allow_unnamed ? openat(dir, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600) : -1;
+    if (fd < 0 && (!allow_unnamed || !cannot_write_folder(errno))) {
+        for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
+            name = temp_name();
+            fd =
+                openat(dir, name.c_str(), O_CREAT | O_EXCL | O_RDWR | O_NOFOLLOW | O_CLOEXEC, 0600);
+            if (fd < 0 && errno != EEXIST) break;
+        }
+        // Exactly 0600, whatever the umask, so that clean-up knows it.
+        if (fd >= 0) fchmod(fd, 0600);
+        if (fd < 0) name.clear();
+    }
+    if (fd >= 0) flock(fd, LOCK_EX | LOCK_NB); // no one else has seen it
+    return fd;
+}
+
+// Gives the file `fd` (unnamed, or named `temp`) the name `name` in the
+// folder as well, never in place of an existing one (EEXIST).
+bool link_as(int fd, int dir, const std::string& temp, const std::string& name) {
+    if (!temp.empty()) return linkat(dir, temp.c_str(), dir, name.c_str(), 0) == 0;
     char proc_path[64];
     snprintf(proc_path, sizeof proc_path, "/proc/self/fd/%d", fd);
+    return linkat(AT_FDCWD, proc_path, dir, name.c_str(), AT_SYMLINK_FOLLOW) == 0 ||
+           (errno != EEXIST && linkat(fd, "", dir, name.c_str(), AT_EMPTY_PATH) == 0);
+}
+
+// Gives the unnamed file a temporary name in the folder.
+bool name_unnamed_file(int fd, int dir, std::string& name) {
     for (int attempt = 0; attempt < 100; ++attempt) {
-        name = random_name(TEMP_PREFIX);
-        sigset_t old = block_cleanup_signals();
-        bool linked = linkat(AT_FDCWD, proc_path, dir, name.c_str(), AT_SYMLINK_FOLLOW) == 0 ||
-                      (errno != EEXIST && linkat(fd, "", dir, name.c_str(), AT_EMPTY_PATH) == 0);
-        int error = errno;
-        if (linked) arm(folder + "/" + name);
-        restore_signal_mask(old);
-        if (linked) return true;
-        if (error != EEXIST) {
-            errno = error;
-            return false;
-        }
+        name = temp_name();
+        if (link_as(fd, dir, "", name)) return true;
+        if (errno != EEXIST) break;
     }
-    errno = EEXIST;
+    name.clear();
     return false;
 }
 
-AtomicOutcome replace_atomically(const std::string& target, const Existing& old,
-                                 const FilePiece* pieces, size_t count, bool allow_unnamed,
-                                 int& error) {
-    const std::string folder = folder_of(target);
-    const std::string base = name_of(target);
-    int dir = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir < 0) {
-        error = errno;
-        return old.exists && cannot_write_folder(error) ? ATOMIC_NOT_POSSIBLE : ATOMIC_FAILED;
+// `old` is the locked file's status, or null for a new file. On success the
+// handle holds the new file (locked since its creation) instead.
+AtomicOutcome replace_atomically(FileHandle& file, const struct stat* old, const FilePiece* pieces,
+                                 size_t count, bool allow_unnamed, int& error) {
+    // A folder we may only pass through cannot be flushed after a rename.
+    if (fcntl(file.dir, F_GETFL) & O_PATH) {
+        error = EACCES;
+        return old ? ATOMIC_NOT_POSSIBLE : ATOMIC_FAILED;
     }
-
-    remove_abandoned_temps(dir);
-
-    // An unnamed file leaves nothing behind whatever kills us; a filesystem
-    // without them gets a named one, removed on the usual signals.
-    std::string temp_name;
-    int fd = allow_unnamed ? openat(dir, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600) : -1;
-    bool unnamed = fd >= 0;
-    if (fd < 0 && (!allow_unnamed || !cannot_write_folder(errno))) {
-        temp_name = std::string(TEMP_PREFIX) + "XXXXXX";
-        std::string full = folder + "/" + temp_name;
-        sigset_t mask = block_cleanup_signals();
-        fd = mkostemp(&full[0], O_CLOEXEC);
-        error = errno;
-        if (fd >= 0) arm(full);
-        restore_signal_mask(mask);
-        errno = error;
-        temp_name = name_of(full);
-    }
+    std::string temp;
+    int fd = create_temp(file.dir, allow_unnamed, temp);
     if (fd < 0) {
         error = errno;
-        close(dir);
-        return old.exists && cannot_write_folder(error) ? ATOMIC_NOT_POSSIBLE : ATOMIC_FAILED;
+        return old && cannot_write_folder(error) ? ATOMIC_NOT_POSSIBLE : ATOMIC_FAILED;
     }
-    flock(fd, LOCK_EX); // marks it as in use until we close it
+    const bool unnamed = temp.empty();
 
+    // The bytes before the identity, so that a named temporary is ours (and
+    // 0600) for as long as it takes to write.
     AtomicOutcome outcome = ATOMIC_FAILED;
-    const std::string shown = unnamed ? folder + "/(unnamed)" : folder + "/" + temp_name;
-    bool identity =
-        old.exists ? copy_identity(target, old, shown, fd) : fchmod(fd, new_file_mode()) == 0;
-    if (!identity) {
-        outcome = ATOMIC_NOT_POSSIBLE;
-    } else if (!write_pieces(fd, pieces, count) || fsync(fd) != 0) {
+    if (!write_pieces(fd, pieces, count) || fsync(fd) != 0) {
         error = errno;
-    } else if (unnamed && !name_unnamed_file(fd, dir, folder, temp_name)) {
+    } else if (old ? !copy_identity(file, *old, fd) : fchmod(fd, new_file_mode()) != 0) {
+        error = errno;
+        outcome = old ? ATOMIC_NOT_POSSIBLE : ATOMIC_FAILED;
+    } else if (unnamed && !name_unnamed_file(fd, file.dir, temp)) {
         // Without /proc an unnamed file may not be linkable: try a named one.
         error = errno;
         outcome = ATOMIC_CANNOT_NAME;
-    } else if (renameat(dir, temp_name.c_str(), dir, base.c_str()) != 0) {
+    } else if ((error = name_changed(file)) != 0) {
+        // Whatever now stands under the name is not what we locked: leave it.
+    } else if (renameat(file.dir, temp.c_str(), file.dir, file.name.c_str()) != 0) {
         error = errno;
         // A mount point or a file bound from elsewhere cannot be renamed over.
-        if (old.exists && (error == EBUSY || error == EXDEV)) outcome = ATOMIC_NOT_POSSIBLE;
+        if (old && (error == EBUSY || error == EXDEV)) outcome = ATOMIC_NOT_POSSIBLE;
     } else {
-        temp_name.clear(); // it is the target now
-        disarm();
+        temp.clear(); // it is the file now
         // The rename is only durable once the folder is flushed.
-        if (fsync(dir) != 0 && errno != EINVAL)
+        if (fsync(file.dir) != 0 && errno != EINVAL)
             error = errno;
         else
             outcome = ATOMIC_DONE;
+        std::swap(file.fd, fd);
+        file.write_error = 0;
     }
-    if (!temp_name.empty() && (!unnamed || g_armed)) unlinkat(dir, temp_name.c_str(), 0);
-    disarm();
+    if (!temp.empty()) unlinkat(file.dir, temp.c_str(), 0);
     close(fd);
-    close(dir);
     return outcome;
 }
 
 // --- the in-place path ---------------------------------------------------------------
 
-// Writes the whole new content to a flushed recovery copy, beside the target
-// if its folder is writable or else in $TMPDIR. Returns its path, or an
-// empty string with errno set.
-std::string write_recovery_copy(const std::string& target, const FilePiece* pieces, size_t count) {
-    std::string beside = folder_of(target);
-    bool folder_writable = faccessat(AT_FDCWD, beside.c_str(), W_OK | X_OK, AT_EACCESS) == 0;
-    std::string copy = (folder_writable ? beside : temp_folder()) + "/" + name_of(target) +
-                       ".kelbo-recovery-XXXXXX";
-    sigset_t mask = block_cleanup_signals();
-    int fd = mkostemp(&copy[0], O_CLOEXEC);
-    int error = errno;
-    if (fd >= 0) arm(copy);
-    restore_signal_mask(mask);
-    if (fd < 0) {
-        errno = error;
-        return std::string();
-    }
-    bool ok = write_pieces(fd, pieces, count) && fsync(fd) == 0;
-    error = errno;
-    if (close(fd) != 0 && ok) {
-        ok = false;
-        error = errno;
-    }
-    if (!ok) {
-        unlink(copy.c_str());
-        disarm();
-        errno = error;
-        return std::string();
-    }
-    return copy;
+struct RecoveryCopy {
+    int dir = -1; // the folder it is in
+    bool own_dir = false;
+    std::string name;
+    std::string folder; // the folder as a path, for messages
+    std::string path() const { return folder + "/" + name; }
+};
+
+void remove_copy(RecoveryCopy& copy) {
+    unlinkat(copy.dir, copy.name.c_str(), 0);
+    fsync(copy.dir);
+    if (copy.own_dir) close(copy.dir);
 }
 
-ReplaceResult replace_in_place(const std::string& target, const FilePiece* pieces, size_t count,
-                               uint64_t total) {
-    std::string copy = write_recovery_copy(target, pieces, count);
-    if (copy.empty()) return failure(errno);
-
-    // Until the first byte of the target changes, a failure leaves it intact
-    // and the copy is of no use.
-    auto give_up = [&](int error) {
-        unlink(copy.c_str());
-        disarm();
-        return failure(error);
-    };
-    int fd = open(target.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return give_up(errno);
-    struct stat st;
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        close(fd);
-        return give_up(EINVAL);
-    }
-    // Reserving the space first turns most "disk full" failures into ones
-    // that happen before the old content is touched.
-    if (fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, off_t(total)) != 0 &&
-        (errno == ENOSPC || errno == EDQUOT || errno == EFBIG)) {
+// Writes the pieces to a new file that takes `name` in the folder only once
+// it is complete and flushed, together with the folder, and never in place
+// of an existing file. Returns 0, or the errno of a failure that left
+// nothing behind.
+int write_new_file(int dir, const std::string& name, const FilePiece* pieces, size_t count) {
+    if (fcntl(dir, F_GETFL) & O_PATH) return EACCES; // a folder we cannot flush
+    for (bool allow_unnamed : {true, false}) {
+        std::string temp;
+        int fd = create_temp(dir, allow_unnamed, temp);
+        if (fd < 0) return errno;
+        bool written = write_pieces(fd, pieces, count) && fsync(fd) == 0;
+        bool named = written && link_as(fd, dir, temp, name);
         int error = errno;
+        if (!temp.empty()) unlinkat(dir, temp.c_str(), 0);
         close(fd);
-        return give_up(error);
+        if (named && fsync(dir) != 0 && errno != EINVAL) {
+            error = errno;
+            unlinkat(dir, name.c_str(), 0);
+        } else if (named) {
+            return 0;
+        }
+        // Without /proc an unnamed file may not be linkable: try a named one.
+        if (!written || !temp.empty() || error == EEXIST || named) return error;
     }
+    return EIO;
+}
 
-    // From here on the copy is the only complete version until the target
-    // is flushed: keep it even if we are killed, and let no signal cut the
-    // write short.
-    sigset_t mask = block_cleanup_signals();
-    disarm();
-    bool ok = write_pieces(fd, pieces, count) && ftruncate(fd, off_t(total)) == 0 && fsync(fd) == 0;
-    int error = errno;
-    if (close(fd) != 0 && ok) {
-        ok = false;
-        error = errno;
+// Writes the whole new content to a recovery copy, beside the file if its
+// folder lets us or else in $TMPDIR. It must survive a power cut before the
+// first byte of the file changes, and a kill while it is written must not
+// leave a copy that looks complete. On failure errno is set and copy.folder
+// says where.
+bool write_recovery_copy(const FileHandle& file, uint64_t inode, const FilePiece* pieces,
+                         size_t count, RecoveryCopy& copy) {
+    copy.name = recovery_name(file.name, inode);
+    copy.dir = file.dir;
+    copy.folder = file.folder;
+    int error = write_new_file(copy.dir, copy.name, pieces, count);
+    if (cannot_write_folder(error)) {
+        copy.folder = temp_folder();
+        copy.dir = open(copy.folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        copy.own_dir = copy.dir >= 0;
+        error = copy.own_dir ? write_new_file(copy.dir, copy.name, pieces, count) : errno;
+        if (error != 0 && copy.own_dir) close(copy.dir);
     }
-    if (ok) unlink(copy.c_str());
-    restore_signal_mask(mask);
-    if (!ok) {
-        ReplaceResult r = failure(error);
-        r.kept_copy = copy;
+    errno = error;
+    return error == 0;
+}
+
+ReplaceResult replace_in_place(FileHandle& file, const struct stat& old, const FilePiece* pieces,
+                               size_t count, uint64_t total) {
+    RecoveryCopy copy;
+    if (!write_recovery_copy(file, uint64_t(old.st_ino), pieces, count, copy)) {
+        ReplaceResult r = failure(errno);
+        r.copy_folder = copy.folder;
         return r;
     }
-    return success();
-}
-
-ReplaceResult replace_guarded(const char* path, const FilePiece* pieces, size_t count,
-                              const FileLock* held) {
-    uint64_t total = 0;
-    for (size_t i = 0; i < count; ++i) total += pieces[i].length;
-
-    std::string target;
-    Existing old = {};
-    old.fd = -1;
-    if (!resolve_target(path, target, old.exists)) return failure(errno);
-    if (over_size_limit(total)) return failure(EFBIG);
-
-    // The lock's descriptor also lends the old file's metadata.
-    FileLock own;
-    if (old.exists) {
-        if (faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0) return failure(errno);
-        if (held && held->fd >= 0) {
-            old.fd = held->fd;
-        } else {
-            int error;
-            if (!lock_file(target.c_str(), own, error)) return failure(error);
-            old.fd = own.fd;
-        }
+    // Until the first byte of the file changes, a failure leaves it intact
+    // and the copy is of no use.
+    int error = name_changed(file);
+    // Reserving the space first turns most "disk full" failures into ones
+    // that happen before the old content is touched.
+    if (error == 0 && fallocate(file.fd, FALLOC_FL_KEEP_SIZE, 0, off_t(total)) != 0 &&
+        (errno == ENOSPC || errno == EDQUOT || errno == EFBIG))
+        error = errno;
+    if (error != 0) {
+        remove_copy(copy);
+        return failure(error);
     }
 
-    ReplaceResult result = failure(0);
-    if (old.exists && fstat(old.fd, &old.st) != 0) {
-        result = failure(errno);
-    } else if (old.exists && !S_ISREG(old.st.st_mode)) {
-        result = failure(S_ISDIR(old.st.st_mode) ? EISDIR : EINVAL);
+    // From here on the copy is the only complete version until the file is
+    // flushed: keep it even if we are killed, and let no signal cut the
+    // write short.
+    sigset_t stop, mask;
+    sigemptyset(&stop);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&stop, sig);
+    sigprocmask(SIG_BLOCK, &stop, &mask);
+    bool ok = write_pieces(file.fd, pieces, count) && ftruncate(file.fd, off_t(total)) == 0 &&
+              fsync(file.fd) == 0;
+    error = errno;
+    ReplaceResult result = failure(error);
+    if (ok) {
+        remove_copy(copy);
+        result.ok = true;
+        result.error = 0;
     } else {
-        // Another name for the same file would be split off by a rename.
-        int error = 0;
-        AtomicOutcome outcome = old.exists && old.st.st_nlink > 1
-                                    ? ATOMIC_NOT_POSSIBLE
-                                    : replace_atomically(target, old, pieces, count, true, error);
-        if (outcome == ATOMIC_CANNOT_NAME)
-            outcome = replace_atomically(target, old, pieces, count, false, error);
-        if (outcome == ATOMIC_DONE)
-            result = success();
-        else if (outcome == ATOMIC_FAILED)
-            result = failure(error);
-        else
-            result = replace_in_place(target, pieces, count, total);
+        result.kept_copy = copy.path();
+        if (copy.own_dir) close(copy.dir);
     }
-    unlock_file(own);
+    sigprocmask(SIG_SETMASK, &mask, nullptr);
     return result;
 }
 
 } // namespace
 
-ReplaceResult replace_file(const char* path, const FilePiece* pieces, size_t count,
-                           const FileLock* held) {
-    SignalGuard guard;
-    guard_signals(guard);
-    ReplaceResult result = replace_guarded(path, pieces, count, held);
-    release_signals(guard);
-    return result;
+ReplaceResult replace_file(FileHandle& file, const FilePiece* pieces, size_t count) {
+    uint64_t total = 0;
+    for (size_t i = 0; i < count; ++i) total += pieces[i].length;
+    if (file.dir < 0) return failure(file.error);
+    if (over_size_limit(total)) return failure(EFBIG);
+
+    struct stat old;
+    if (file.fd >= 0 && file.write_error != 0) return failure(file.write_error);
+    if (file.fd >= 0 && fstat(file.fd, &old) != 0) return failure(errno);
+    const struct stat* had = file.fd >= 0 ? &old : nullptr;
+
+    remove_abandoned_temps(file.dir);
+    // Another name for the same file would be split off by a rename.
+    int error = 0;
+    AtomicOutcome outcome = had && old.st_nlink > 1
+                                ? ATOMIC_NOT_POSSIBLE
+                                : replace_atomically(file, had, pieces, count, true, error);
+    if (outcome == ATOMIC_CANNOT_NAME)
+        outcome = replace_atomically(file, had, pieces, count, false, error);
+    if (outcome == ATOMIC_DONE) return ReplaceResult{true, 0, {}, {}};
+    if (outcome == ATOMIC_FAILED) return failure(error);
+    assert(had); // only a file that exists is written in place
+    return replace_in_place(file, old, pieces, count, total);
 }
 
 void print_replace_failure(const char* what, const char* path, const ReplaceResult& result) {
-    printf("%s: %s (%s)\n", what, path, strerror(result.error));
+    if (result.copy_folder.empty())
+        printf("%s: %s (%s)\n", what, path, strerror(result.error));
+    else
+        printf("%s: %s (%s, writing the recovery copy in %s)\n", what, path, strerror(result.error),
+               result.copy_folder.c_str());
     if (!result.kept_copy.empty())
         printf("The new content is kept in: %s\n", result.kept_copy.c_str());
+}
+
+std::string find_recovery_copy(const FileHandle& file) {
+    struct stat st;
+    if (file.fd < 0 || fstat(file.fd, &st) != 0) return "";
+    const std::string name = recovery_name(file.name, uint64_t(st.st_ino));
+    // Only a regular file of ours: anyone may put anything in /tmp.
+    auto ours = [](int at, const std::string& path) {
+        struct stat copy;
+        return fstatat(at, path.c_str(), &copy, AT_SYMLINK_NOFOLLOW) == 0 &&
+               S_ISREG(copy.st_mode) && copy.st_uid == geteuid();
+    };
+    if (ours(file.dir, name)) return file.folder + "/" + name;
+    const std::string in_temp = temp_folder() + "/" + name;
+    return ours(AT_FDCWD, in_temp) ? in_temp : "";
 }

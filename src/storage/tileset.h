@@ -8,7 +8,7 @@
 //   TilesetFile t = {};
 //   if (tileset_load(t, path, STREAM_MASK_INFO)) {
 //       t.info.word1[5] = 42;          // edit through the views
-//       tileset_save(t, path);         // repack info, rewrite in place
+//       tileset_save(t, path);         // repack info, replace the file
 //   }
 //   tileset_release(t);
 //
@@ -17,6 +17,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <fcntl.h>
 #include <string>
 
 constexpr uint32_t HEADER_SIZE = 262;
@@ -97,47 +98,97 @@ struct TilesetFile {
     uint32_t block_count;
 };
 
-// --- writing files safely ---------------------------------------------------------
+// --- files resolved once ---------------------------------------------------------
 //
-// replace_file() swaps in new contents without ever leaving a half-written
-// file, and keeps the file's identity: owner, group, mode, ACL, extended
-// attributes and hard links.
-//   - Normally the new bytes go to an unnamed temporary file in the same
-//     folder, which gets the old file's metadata, is flushed, named and
-//     renamed over the old one; then the folder is flushed.
-//   - When that cannot keep the identity (other hard links, owner or group
-//     not settable, folder not writable, a mount point), the new bytes go
-//     first to a flushed recovery copy, then over the file in place. If that
-//     write fails, the copy is kept and its name reported.
-// A file the user could not open for writing is refused; a symbolic link is
-// followed to its target and never replaced.
-
-// An exclusive advisory lock (flock) on the file a path names. Savers of one
-// tileset take it, so that their writes happen one after the other.
-struct FileLock {
-    int fd = -1;
+// A file the program saves is resolved once: its path is walked a name at a
+// time, symbolic links followed, and its folder and the file itself are
+// opened. Every later read, lock, check and write goes through those
+// descriptors, so that a name someone changes afterwards never redirects a
+// save. In a sticky folder anyone may write (such as /tmp), a link is
+// followed only when it belongs to us or to the folder's owner; another
+// user's link there is refused with EACCES, whatever the kernel's own
+// setting (fs.protected_symlinks).
+//
+//   FileHandle file;
+//   if (lock_tileset(path, file, LOCK_WAIT_MS) && tileset_load(t, file, mask)) {
+//       ...
+//       tileset_save(t, file);  // replaces the file that was locked, or nothing
+//   }
+//   close_file(file);
+struct FileHandle {
+    int dir = -1;        // the folder holding the file; -1 when resolving failed
+    int fd = -1;         // the file (read-write where allowed); -1 when it does not exist
+    int error = 0;       // why resolving failed, or why the file could not be opened
+    int write_error = 0; // why fd is not open for writing; 0 when it is
+    std::string name;    // the file's name in `dir`
+    std::string folder;  // `dir` as a path, for messages
+    std::string shown;   // the path as given, for messages
 };
 
-// Locks the file `path` names, waiting up to a minute for another holder;
-// retries when the path is replaced while waiting. On failure returns false
-// with `error` set (EWOULDBLOCK: still locked after the wait).
-bool lock_file(const char* path, FileLock& lock, int& error);
-void unlock_file(FileLock& lock);
-// lock_file for a saver of a tileset: false, after printing "Tileset file is
-// locked by another program: PATH", only when the wait ran out. Any other
-// failure (a missing or odd file) returns true without a lock, for the load
-// or save that follows to report.
-bool lock_tileset(const char* path, FileLock& lock);
+// Resolves `path` (a relative one from the folder `base`) and opens its
+// folder and the file. A missing file is no failure: fd stays -1 and a save
+// creates it, but only where the path itself names it, not at the end of a
+// dangling link. Any other failure leaves dir at -1 and `error` set.
+// `entry`, when given, receives the folder that holds the path's own last
+// name, before a link there is followed (the caller closes it). Messages
+// show `shown` (default: `path`).
+void open_file(const char* path, FileHandle& file, int base = AT_FDCWD, const char* shown = nullptr,
+               int* entry = nullptr);
+void close_file(FileHandle& file);
 
-// Which file a path names and the version of its content: a writer that
+// --- locks and stamps ----------------------------------------------------------------
+
+// How long a saver waits for another holder of a file's lock: a replay long
+// enough for another replay of a large file to finish, the editor no longer
+// than a user would wait for a key to answer.
+constexpr long LOCK_WAIT_MS = 60 * 1000;
+constexpr long INTERACTIVE_LOCK_WAIT_MS = 2 * 1000;
+
+// open_file, then an exclusive advisory lock (flock) on the file, taken
+// again on the new file when the name was replaced while we waited. False
+// with `error` EWOULDBLOCK, the file still open, when another holder kept it
+// past the wait; a file that could not be opened (or takes no lock) is
+// returned unlocked, for the load or save that follows to report.
+bool lock_file(const char* path, FileHandle& file, long wait_ms, int& error, int base = AT_FDCWD,
+               const char* shown = nullptr, int* entry = nullptr);
+// lock_file for a tileset: when the wait ran out, prints "Tileset file is
+// locked by another program: PATH", with " (process N)" when /proc/locks
+// names the holder, closes the file and returns false.
+bool lock_tileset(const char* path, FileHandle& file, long wait_ms, int* entry = nullptr);
+// Takes the lock of a tileset already open, printing as lock_tileset.
+bool relock_tileset(FileHandle& file, long wait_ms);
+void unlock_file(FileHandle& file);
+
+// Which file a name leads to and the version of its content: a writer that
 // took no lock still changes one of these.
 struct FileStamp {
     bool exists = false;
     uint64_t device = 0, inode = 0, size = 0;
     int64_t modified_s = 0, modified_ns = 0;
 };
-FileStamp file_stamp(const char* path);
+// What the handle's name in its folder is now (a link is not followed).
+FileStamp name_stamp(const FileHandle& file);
 bool same_stamp(const FileStamp& a, const FileStamp& b);
+// Whether the stamp is of the file the handle holds open.
+bool stamp_of_held_file(const FileStamp& stamp, const FileHandle& file);
+
+// --- writing files safely ---------------------------------------------------------
+//
+// replace_file() swaps in new contents without ever leaving a half-written
+// file, and keeps the file's identity: owner, group, mode, ACL, extended
+// attributes and hard links. It writes nothing, and fails, when the name no
+// longer leads to the file the handle holds (ENOENT: gone; ESTALE: another
+// file; EEXIST: a file appeared where none was).
+//   - Normally the new bytes go to an unnamed temporary file in the same
+//     folder, which gets the old file's metadata, is flushed, named and
+//     renamed over the old one; then the folder is flushed. The handle then
+//     holds the new file, still locked.
+//   - When that cannot keep the identity (other hard links, owner or group
+//     not settable, folder not writable, a mount point), the new bytes go
+//     first to a flushed recovery copy, then over the file in place through
+//     the handle. If that write fails, the copy is kept and its name
+//     reported; a copy left by a killed save makes the next load refuse.
+// A file the user could not open for writing is refused.
 
 struct FilePiece {
     const uint8_t* data;
@@ -146,24 +197,28 @@ struct FilePiece {
 
 struct ReplaceResult {
     bool ok;
-    int error;             // errno of the failure
-    std::string kept_copy; // the complete new contents, when the file may be damaged
+    int error;               // errno of the failure
+    std::string kept_copy;   // the complete new contents, when the file may be damaged
+    std::string copy_folder; // where the recovery copy could not be written
 };
 
-// Replaces the contents of `path` with the pieces, in order, holding the
-// file's lock while it writes; `held` is a lock the caller already holds
-// (one that took no file, as lock_tileset may leave it, counts as none).
-ReplaceResult replace_file(const char* path, const FilePiece* pieces, size_t count,
-                           const FileLock* held = nullptr);
-// Prints "<what>: PATH (REASON)" and, if a copy was kept, where it is.
+// Replaces the contents of the handle's file with the pieces, in order. The
+// caller holds the file's lock.
+ReplaceResult replace_file(FileHandle& file, const FilePiece* pieces, size_t count);
+// Prints "<what>: PATH (REASON)" (", writing the recovery copy in DIR" added
+// when that failed) and, if a copy was kept, where it is.
 void print_replace_failure(const char* what, const char* path, const ReplaceResult& result);
+// The path of a recovery copy an interrupted in-place save of this file
+// left, beside it or in $TMPDIR (default /tmp); empty when there is none.
+std::string find_recovery_copy(const FileHandle& file);
 
 // --- container: raw header and packed streams -------------------------------
 
-// Reads the header and the four packed streams. Refuses what is not a
-// regular file, a file over 4 GiB - 1, a file shorter than its stream table
-// promises, and an I/O error (with its reason).
-bool read_container(const char* path, TilesetFile& tileset);
+// Reads the header and the four packed streams through the handle. Refuses
+// a file that could not be opened for reading, a file over 4 GiB - 1, a
+// file shorter than its stream table promises, and an I/O error (with its
+// reason).
+bool read_container(const FileHandle& file, TilesetFile& tileset);
 // Opens `path` for reading without waiting on a FIFO or device; returns the
 // descriptor, with the file's size in `size`, only for a regular file;
 // otherwise -1.
@@ -174,9 +229,8 @@ int64_t read_up_to(int fd, uint8_t* data, size_t length);
 // Prints "Failed to read file: PATH (REASON)" for the errno of a failed read.
 void print_read_failure(const char* path);
 // Writes header and packed streams with replace_file (above): the old file
-// stays intact unless the new one is complete. `held` is a lock the caller
-// already holds on `path`; without one the write takes it itself.
-bool write_container(const char* path, const TilesetFile& tileset, const FileLock* held = nullptr);
+// stays intact unless the new one is complete.
+bool write_container(FileHandle& file, const TilesetFile& tileset);
 
 // --- streams and lifecycle -----------------------------------------------------
 
@@ -192,10 +246,25 @@ uint8_t* stream_unpack(TilesetFile& tileset, int index);
 // unpacked_size for a stream longer than its limit.
 uint32_t held_size(const TilesetFile& tileset, int index);
 
+// The CRC-32 a save writes in the header: of the four packed streams, in
+// order.
+uint32_t streams_checksum(const TilesetFile& tileset);
+
+// Loads through a handle (the program's own two forms do): refuses a file
+// for which a recovery copy exists, since an in-place save was interrupted
+// and the file may be torn ("A recovery copy of this tileset exists: COPY");
+// warns when the header's checksum does not match the streams ("Tileset
+// checksum does not match its content: PATH" and an empty line), then
+// inflates the streams in `mask`.
+bool tileset_load(TilesetFile& tileset, const FileHandle& file, unsigned mask);
+// Reads the file at `path` as it stands, without the two checks above.
 bool tileset_load(TilesetFile& tileset, const char* path, unsigned mask);
-// Repacks the info stream and rewrites the file. A failed save leaves the
-// tileset loaded, so that the caller can try again.
-bool tileset_save(TilesetFile& tileset, const char* path, const FileLock* held = nullptr);
+// Repacks the info stream and replaces the handle's file (the caller holds
+// its lock). A failed save leaves the tileset loaded, so that the caller
+// can try again.
+bool tileset_save(TilesetFile& tileset, FileHandle& file);
+// The same for `path`, resolved and locked for the time of the save.
+bool tileset_save(TilesetFile& tileset, const char* path);
 void tileset_release(TilesetFile& tileset);
 
 // --- info stream layout ------------------------------------------------------------

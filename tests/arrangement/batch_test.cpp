@@ -12,6 +12,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <zlib.h>
+#include <vector>
 
 namespace {
 
@@ -211,6 +212,74 @@ TEST(Batch, ListThatCannotBeReadIsRefusedAtOnce) {
                                                    strerror(EIO) + ")\nFailed to load swapfile!\n");
     clear_syscall_faults();
     EXPECT_TRUE(read_bytes(tileset) == before) << "tileset changed";
+}
+
+// The save acts on the file the replay locked and loaded, whatever its path
+// names by the time of the save. Each name is swapped at the first read of
+// the tileset, when the lock is held (the list's read comes before).
+class BatchSwappedNameTest : public ::testing::Test {
+  protected:
+    ScratchDir dir;
+    std::vector<uint8_t> sample = make_sample_tileset(false);
+    std::string list = dir.file("swaps.txt");
+    std::string victim = dir.file("victim.til"); // a file the replay must never touch
+    void SetUp() override {
+        ASSERT_TRUE(write_text(list, "5 7\n7 5\n"));
+        ASSERT_TRUE(write_bytes(victim, sample));
+    }
+    std::string replay_swapping_at_load(const std::string& tileset, std::function<void()> swap) {
+        act_at_syscall(Syscall::READ, swap, 1);
+        std::string out = batch_in_process(tileset, list);
+        clear_syscall_faults();
+        return out;
+    }
+    bool replayed(const std::string& path) {
+        return unpacked_stream(read_bytes(path), STREAM_INFO) ==
+               with_tiles_exchanged(make_sample_streams(false).info, 1024, 5, 7);
+    }
+};
+
+TEST_F(BatchSwappedNameTest, LinkFlippedAfterTheLockDoesNotRedirectTheSave) {
+    const std::string mine = dir.file("mine.til"), link = dir.file("t.til");
+    ASSERT_TRUE(write_bytes(mine, sample));
+    ASSERT_EQ(0, symlink("mine.til", link.c_str()));
+    EXPECT_EQ("", replay_swapping_at_load(link, [&] {
+                  unlink(link.c_str());
+                  symlink("victim.til", link.c_str());
+              }));
+    EXPECT_EQ(sample, read_bytes(victim));
+    EXPECT_TRUE(replayed(mine));
+}
+
+TEST_F(BatchSwappedNameTest, FolderSwappedAfterTheLockDoesNotRedirectTheSave) {
+    const std::string folder = dir.file("set"), other = dir.file("other");
+    ASSERT_EQ(0, mkdir(folder.c_str(), 0755));
+    ASSERT_EQ(0, mkdir(other.c_str(), 0755));
+    ASSERT_TRUE(write_bytes(folder + "/t.til", sample));
+    EXPECT_EQ("", replay_swapping_at_load(folder + "/t.til", [&] {
+                  rename(folder.c_str(), (folder + ".moved").c_str());
+                  symlink("other", folder.c_str());
+              }));
+    EXPECT_EQ(std::vector<std::string>{}, folder_entries(other));
+    EXPECT_TRUE(replayed(folder + ".moved/t.til"));
+}
+
+TEST_F(BatchSwappedNameTest, NameSwappedBeforeAnInPlaceWriteStopsTheSave) {
+    const std::string path = dir.file("t.til"), other = dir.file("other-name.til");
+    ASSERT_TRUE(write_bytes(path, sample));
+    ASSERT_EQ(0, link(path.c_str(), other.c_str())); // written in place
+    // The first fsync is the recovery copy's, before the file is touched.
+    act_at_syscall(Syscall::FSYNC, [&] {
+        unlink(path.c_str());
+        symlink("victim.til", path.c_str());
+    });
+    EXPECT_EQ("Failed to save file: " + path + " (" + strerror(ESTALE) + ")\n",
+              batch_in_process(path, list));
+    clear_syscall_faults();
+    EXPECT_EQ(sample, read_bytes(victim));
+    EXPECT_EQ(sample, read_bytes(other));
+    EXPECT_EQ((std::vector<std::string>{"other-name.til", "swaps.txt", "t.til", "victim.til"}),
+              folder_entries(dir.path));
 }
 
 namespace {

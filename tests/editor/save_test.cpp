@@ -4,7 +4,12 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <ctime>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -165,6 +170,58 @@ TEST_F(EditorSaveTest, FileChangedByAnotherProgramIsOverwrittenOnlyWhenAskedTwic
     EXPECT_EQ("", printed_by([&] { key(SDLK_s, KMOD_LCTRL); })); // its own save is no stranger's
 }
 
+TEST_F(EditorSaveTest, LockHeldElsewhereFreezesTheSaveForTwoSecondsAndNamesItsHolder) {
+    ASSERT_NO_FATAL_FAILURE(open_streams());
+    ASSERT_NO_FATAL_FAILURE(exchange_14_and_40());
+    const std::vector<uint8_t> before = read_bytes(path);
+    int held = open(path.c_str(), O_RDONLY);
+    ASSERT_EQ(0, flock(held, LOCK_EX));
+    const time_t start = time(nullptr);
+    std::string out = printed_by([&] { key(SDLK_s, KMOD_LCTRL); });
+    const time_t waited = time(nullptr) - start;
+    close(held);
+    EXPECT_EQ("Tileset file is locked by another program: " + path + " (process " +
+                  std::to_string(getpid()) + ")\n",
+              out);
+    EXPECT_GE(waited, 1);
+    EXPECT_LE(waited, 4);
+    EXPECT_EQ(before, read_bytes(path));
+    EXPECT_FALSE(file_exists(path + ".swaps"));
+}
+
+TEST_F(EditorSaveTest, AnotherUsersLinkInAStickyFolderIsNotFollowed) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to plant a second user's link";
+    // A folder anyone may write, and a file only root may.
+    const std::string shared = dir.file("shared"), secret = dir.file("secret");
+    ASSERT_EQ(0, mkdir(shared.c_str(), 01777));
+    ASSERT_EQ(0, chmod(shared.c_str(), 01777));
+    ASSERT_TRUE(write_text(secret, "root's own\n"));
+    ASSERT_EQ(0, chmod(secret.c_str(), 0600));
+    auto plant = [&](const std::string& link) {
+        ASSERT_EQ(0, symlink(secret.c_str(), link.c_str()));
+        ASSERT_EQ(0, lchown(link.c_str(), 65534, 65534));
+    };
+    path = shared + "/tiles.kts";
+    ASSERT_NO_FATAL_FAILURE(open_streams());
+    ASSERT_NO_FATAL_FAILURE(exchange_14_and_40());
+    ASSERT_NO_FATAL_FAILURE(plant(path + ".swaps"));
+
+    EXPECT_EQ("Failed to write swap list: " + path + ".swaps (Permission denied)\n",
+              printed_by([&] { key(SDLK_s, KMOD_LCTRL); }));
+    EXPECT_EQ("root's own\n", read_text(secret));
+    EXPECT_EQ(with_tiles_exchanged(streams.info, 1024, 14, 40),
+              unpacked_stream(read_bytes(path), STREAM_INFO));
+
+    // The same link as the tileset is not opened either.
+    editor_close();
+    const std::string link = shared + "/linked.kts";
+    ASSERT_NO_FATAL_FAILURE(plant(link));
+    bool opened = true;
+    EXPECT_EQ("Failed to load file: " + link + "\nFailed to load tileset!\n",
+              printed_by([&] { opened = editor_open(link.c_str()); }));
+    EXPECT_FALSE(opened);
+}
+
 TEST_F(EditorSaveTest, MissingTilesetFailsToOpen) {
     const std::string missing = dir.file("absent.kts");
     bool opened = true;
@@ -181,27 +238,27 @@ TEST_F(EditorSaveTest, MissingTilesetFailsToOpen) {
 }
 
 TEST_F(EditorSaveTest, FailedWriteKeepsTheEditorAndItsEdits) {
-    const std::string folder = dir.file("set");
-    const std::string moved = dir.file("set-moved");
-    ASSERT_EQ(0, mkdir(folder.c_str(), 0755));
-    path = folder + "/tiles.kts";
     ASSERT_NO_FATAL_FAILURE(open_streams());
     const std::vector<uint8_t> before = read_bytes(path);
     ASSERT_NO_FATAL_FAILURE(exchange_14_and_40());
 
-    // With its folder gone the file cannot be written back.
-    ASSERT_EQ(0, rename(folder.c_str(), moved.c_str()));
-    EXPECT_EQ("Failed to save file: " + path + " (No such file or directory)\n",
-              printed_by([&] { key(SDLK_s, KMOD_LCTRL); }));
+    // Under a file size limit smaller than the tileset it cannot be written.
+    struct rlimit saved, small;
+    ASSERT_EQ(0, getrlimit(RLIMIT_FSIZE, &saved));
+    small = saved;
+    small.rlim_cur = 1000;
+    ASSERT_EQ(0, setrlimit(RLIMIT_FSIZE, &small));
+    std::string out = printed_by([&] { key(SDLK_s, KMOD_LCTRL); });
+    ASSERT_EQ(0, setrlimit(RLIMIT_FSIZE, &saved));
+    EXPECT_EQ("Failed to save file: " + path + " (File too large)\n", out);
     EXPECT_TRUE(state().running);
-    EXPECT_EQ(before, read_bytes(moved + "/tiles.kts"));
-    EXPECT_FALSE(file_exists(moved + "/tiles.kts.swaps"));
+    EXPECT_EQ(before, read_bytes(path));
+    EXPECT_FALSE(file_exists(path + ".swaps"));
     EXPECT_EQ(14u, arr().origin[40]);
     EXPECT_EQ(40u, arr().origin[14]);
     EXPECT_NE(std::string::npos, state().caption.find(" (unsaved)"));
 
-    // Once the folder is back, saving again works.
-    ASSERT_EQ(0, rename(moved.c_str(), folder.c_str()));
+    // Once the limit is lifted, saving again works.
     EXPECT_EQ("", printed_by([&] { key(SDLK_s, KMOD_LCTRL); }));
     EXPECT_EQ("40 14\n14 40\n", read_text(path + ".swaps"));
     const std::vector<uint8_t> after = read_bytes(path);

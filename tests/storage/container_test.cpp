@@ -1,5 +1,6 @@
 // The raw container: reading refuses anything the stream table cannot back,
-// and writing never leaves a half-written or re-permissioned file behind.
+// and writing never leaves a half-written or re-permissioned file behind,
+// nor anything but its own abandoned temporaries for a later save to remove.
 #include "sample_tileset.h"
 #include "syscall_faults.h"
 #include "test_support.h"
@@ -7,7 +8,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -19,12 +22,29 @@
 
 namespace {
 
+// The container read and written through a handle, as the program opens one.
+bool read_at(const std::string& path, TilesetFile& t) {
+    FileHandle file;
+    open_file(path.c_str(), file);
+    bool ok = read_container(file, t);
+    close_file(file);
+    return ok;
+}
+
+bool write_at(const std::string& path, const TilesetFile& t) {
+    FileHandle file;
+    int error = 0;
+    bool ok = lock_file(path.c_str(), file, LOCK_WAIT_MS, error) && write_container(file, t);
+    close_file(file);
+    return ok;
+}
+
 // Reads `path` and expects a refusal: false, one line naming the path, and
 // no buffers handed out. Returns the line.
 std::string expect_refused(const std::string& path) {
     TilesetFile t = {};
     bool ok = true;
-    std::string out = printed_by([&] { ok = read_container(path.c_str(), t); });
+    std::string out = printed_by([&] { ok = read_at(path, t); });
     EXPECT_FALSE(ok) << path;
     EXPECT_EQ(1, std::count(out.begin(), out.end(), '\n')) << out;
     EXPECT_NE(std::string::npos, out.find(path)) << out;
@@ -47,8 +67,8 @@ TEST_F(ContainerTest, ReadThenWriteReproducesTheFileByteForByte) {
         ASSERT_TRUE(write_bytes(path, original));
         TilesetFile t = {};
         std::string out = printed_by([&] {
-            ASSERT_TRUE(read_container(path.c_str(), t));
-            ASSERT_TRUE(write_container(dir.file("copy.dat").c_str(), t));
+            ASSERT_TRUE(read_at(path, t));
+            ASSERT_TRUE(write_at(dir.file("copy.dat"), t));
         });
         EXPECT_EQ("", out);
         EXPECT_EQ(original, read_bytes(dir.file("copy.dat"))) << "large=" << large;
@@ -61,8 +81,8 @@ TEST_F(ContainerTest, BytesAfterTheLastStreamAreDropped) {
     padded.insert(padded.end(), {1, 2, 3, 4, 5, 6, 7});
     ASSERT_TRUE(write_bytes(path, padded));
     TilesetFile t = {};
-    ASSERT_TRUE(read_container(path.c_str(), t));
-    ASSERT_TRUE(write_container(path.c_str(), t));
+    ASSERT_TRUE(read_at(path, t));
+    ASSERT_TRUE(write_at(path, t));
     EXPECT_EQ(sample, read_bytes(path));
     tileset_release(t);
 }
@@ -70,7 +90,7 @@ TEST_F(ContainerTest, BytesAfterTheLastStreamAreDropped) {
 TEST_F(ContainerTest, MissingFileFolderOrFifoIsRefusedAtOnce) {
     TilesetFile t = {};
     std::string missing = dir.file("absent.dat");
-    std::string out = printed_by([&] { EXPECT_FALSE(read_container(missing.c_str(), t)); });
+    std::string out = printed_by([&] { EXPECT_FALSE(read_at(missing, t)); });
     EXPECT_EQ("Failed to load file: " + missing + "\n", out);
     expect_refused(dir.path);
 
@@ -87,7 +107,7 @@ TEST_F(ContainerTest, FileOver4GiBIsRefusedAsTooLarge) {
     // read.
     ASSERT_EQ(0, truncate(path.c_str(), off_t(UINT32_MAX)));
     TilesetFile t = {};
-    EXPECT_TRUE(read_container(path.c_str(), t));
+    EXPECT_TRUE(read_at(path, t));
     tileset_release(t);
     ASSERT_EQ(0, truncate(path.c_str(), off_t(UINT32_MAX) + 1));
     EXPECT_EQ("Tileset file is too large: " + path + "\n", expect_refused(path));
@@ -141,7 +161,7 @@ class SaveTest : public ContainerTest {
     TilesetFile t = {};
     void SetUp() override {
         ContainerTest::SetUp();
-        ASSERT_TRUE(read_container(path.c_str(), t));
+        ASSERT_TRUE(read_at(path, t));
         // Something visibly different to write over the original.
         t.header_text[0] = 'X';
         t.file_size = 0;
@@ -152,7 +172,7 @@ class SaveTest : public ContainerTest {
 TEST_F(SaveTest, OverwriteKeepsThePermissionBits) {
     for (mode_t mode : {0640, 0600, 0604}) {
         ASSERT_EQ(0, chmod(path.c_str(), mode));
-        ASSERT_TRUE(write_container(path.c_str(), t));
+        ASSERT_TRUE(write_at(path, t));
         struct stat st;
         ASSERT_EQ(0, stat(path.c_str(), &st));
         EXPECT_EQ(mode, st.st_mode & 07777);
@@ -169,7 +189,7 @@ TEST_F(SaveTest, WritingThroughASymlinkUpdatesItsTarget) {
     std::string link = dir.file("link.dat");
     ASSERT_EQ(0, symlink("real/tiles.dat", link.c_str())); // relative to the link's folder
 
-    ASSERT_TRUE(write_container(link.c_str(), t));
+    ASSERT_TRUE(write_at(link, t));
     struct stat st;
     ASSERT_EQ(0, lstat(link.c_str(), &st));
     EXPECT_TRUE(S_ISLNK(st.st_mode));
@@ -188,7 +208,7 @@ TEST_F(SaveTest, FailedWriteLeavesTheOriginalAndNoTempFile) {
     void (*old_handler)(int) = signal(SIGXFSZ, SIG_IGN);
     ASSERT_EQ(0, setrlimit(RLIMIT_FSIZE, &small));
     bool ok = true;
-    std::string out = printed_by([&] { ok = write_container(path.c_str(), t); });
+    std::string out = printed_by([&] { ok = write_at(path, t); });
     setrlimit(RLIMIT_FSIZE, &saved);
     signal(SIGXFSZ, old_handler);
 
@@ -200,7 +220,7 @@ TEST_F(SaveTest, FailedWriteLeavesTheOriginalAndNoTempFile) {
 
 TEST_F(SaveTest, SaveIntoAMissingFolderFails) {
     std::string target = dir.file("nowhere/tiles.dat");
-    std::string out = printed_by([&] { EXPECT_FALSE(write_container(target.c_str(), t)); });
+    std::string out = printed_by([&] { EXPECT_FALSE(write_at(target, t)); });
     EXPECT_EQ("Failed to save file: " + target + " (No such file or directory)\n", out);
     EXPECT_EQ(std::vector<std::string>{"tiles.dat"}, folder_entries(dir.path));
 }
@@ -215,7 +235,7 @@ TEST_F(SaveTest, ReadOnlyFolderOrUnrenamableFileIsWrittenInPlace) {
     if (geteuid() != 0) {
         ASSERT_EQ(0, chmod(dir.path.c_str(), 0555));
     }
-    EXPECT_EQ("", printed_by([&] { EXPECT_TRUE(write_container(path.c_str(), t)); }));
+    EXPECT_EQ("", printed_by([&] { EXPECT_TRUE(write_at(path, t)); }));
     chmod(dir.path.c_str(), 0755);
     clear_syscall_faults();
     ASSERT_EQ(0, stat(path.c_str(), &after));
@@ -226,13 +246,13 @@ TEST_F(SaveTest, ReadOnlyFolderOrUnrenamableFileIsWrittenInPlace) {
 
 TEST_F(SaveTest, FailedInPlaceWriteKeepsTheNewContentInACopy) {
     const std::string reference = dir.file("reference.dat");
-    ASSERT_TRUE(write_container(reference.c_str(), t));
+    ASSERT_TRUE(write_at(reference, t));
     const std::vector<uint8_t> expected = read_bytes(reference);
     ASSERT_EQ(0, unlink(reference.c_str()));
 
     fail_syscall(Syscall::RENAMEAT, EBUSY);
     fail_syscall(Syscall::FTRUNCATE, EIO);
-    std::string out = printed_by([&] { EXPECT_FALSE(write_container(path.c_str(), t)); });
+    std::string out = printed_by([&] { EXPECT_FALSE(write_at(path, t)); });
     clear_syscall_faults();
     const std::string prefix = "Failed to save file: " + path +
                                " (Input/output error)\nThe new content is kept in: " + path +
@@ -246,40 +266,141 @@ TEST_F(SaveTest, FailedInPlaceWriteKeepsTheNewContentInACopy) {
 
 TEST_F(SaveTest, RenameIsMadeDurableByFlushingTheFolder) {
     clear_syscall_faults();
-    ASSERT_TRUE(write_container(path.c_str(), t));
+    ASSERT_TRUE(write_at(path, t));
     EXPECT_EQ(1, folder_fsyncs());
 }
 
-TEST_F(SaveTest, SignalDuringANamedSaveLeavesNoTemporaryFile) {
-    // Where unnamed files are refused, the named one must go with the
-    // process that a signal ends.
+// Sets a file's (not a link's target's) modification time into the past.
+void age(const std::string& path, int seconds) {
+    const struct timespec then = {time(nullptr) - seconds, 0};
+    const struct timespec times[2] = {then, then};
+    utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW);
+}
+
+pid_t wait_for(pid_t child) {
+    int status = 0;
+    EXPECT_EQ(child, waitpid(child, &status, 0));
+    return WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+}
+
+TEST_F(SaveTest, NamedTemporaryOfAKilledSaveGoesOnceItIsAMinuteOld) {
+    // Where unnamed files are refused, the temporary has a name while it is
+    // written; a young one may still be in use.
     pid_t child = fork();
     if (child == 0) {
         fail_syscall(Syscall::OPENAT, EOPNOTSUPP);
-        signal_at_syscall(Syscall::FSYNC, SIGTERM);
-        write_container(path.c_str(), t);
+        signal_at_syscall(Syscall::FSYNC, SIGKILL);
+        write_at(path, t);
         _exit(0);
     }
-    int status = 0;
-    ASSERT_EQ(child, waitpid(child, &status, 0));
-    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM);
+    EXPECT_EQ(SIGKILL, wait_for(child));
     EXPECT_EQ(sample, read_bytes(path));
+    const std::vector<std::string> names = folder_entries(dir.path);
+    ASSERT_EQ(2u, names.size());
+    EXPECT_TRUE(write_at(path, t));
+    EXPECT_EQ(names, folder_entries(dir.path));
+    age(dir.file(names[0]), 120);
+    EXPECT_TRUE(write_at(path, t));
     EXPECT_EQ(std::vector<std::string>{"tiles.dat"}, folder_entries(dir.path));
 }
 
-TEST_F(SaveTest, TemporaryLeftByAKilledSaveGoesWithTheNextSave) {
-    // One left by a save killed between naming and renaming it, and one a
-    // save still running holds locked.
-    const std::string left = dir.file(".kelbo-save-abcdefgh");
-    const std::string running = dir.file(".kelbo-save-Xy12Z9");
-    ASSERT_TRUE(write_bytes(left, sample));
-    ASSERT_TRUE(write_bytes(running, sample));
-    int held = open(running.c_str(), O_RDONLY);
+TEST_F(SaveTest, CleanUpRemovesOnlyOurOwnAbandonedTemporaries) {
+    auto old_file = [&](const std::string& name) {
+        const std::string p = dir.file(name);
+        EXPECT_TRUE(write_bytes(p, sample));
+        EXPECT_EQ(0, chmod(p.c_str(), 0600));
+        age(p, 120);
+        return p;
+    };
+    old_file(".kelbo-save-abcdEFGH.tmp"); // abandoned: ours, 0600, old, unlocked
+    // A user's own file of a like name, one a save still writes, a link.
+    std::vector<std::string> kept = {".kelbo-save-Xy12Z9ab.tmp", ".kelbo-save-backup",
+                                     ".kelbo-save-linklink.tmp", "tiles.dat"};
+    old_file(".kelbo-save-backup");
+    int held = open(old_file(".kelbo-save-Xy12Z9ab.tmp").c_str(), O_RDONLY);
     ASSERT_EQ(0, flock(held, LOCK_EX));
-    EXPECT_TRUE(write_container(path.c_str(), t));
+    ASSERT_EQ(0, symlink("tiles.dat", dir.file(".kelbo-save-linklink.tmp").c_str()));
+    age(dir.file(".kelbo-save-linklink.tmp"), 120);
+    if (geteuid() == 0) { // another user's, in a folder they may write
+        ASSERT_EQ(0, chown(old_file(".kelbo-save-Bob12345.tmp").c_str(), 65534, 65534));
+        kept.insert(kept.begin(), ".kelbo-save-Bob12345.tmp");
+    }
+    EXPECT_TRUE(write_at(path, t));
     close(held);
-    EXPECT_EQ((std::vector<std::string>{".kelbo-save-Xy12Z9", "tiles.dat"}),
-              folder_entries(dir.path));
+    EXPECT_EQ(kept, folder_entries(dir.path));
+}
+
+TEST_F(SaveTest, InPlaceSaveKilledMidWriteLeavesACopyAndTheLoadRefusesTheFile) {
+    ASSERT_EQ(0, link(path.c_str(), dir.file("other.dat").c_str())); // written in place
+    pid_t child = fork();
+    if (child == 0) {
+        signal_at_syscall(Syscall::FTRUNCATE, SIGKILL); // the new bytes are in, not yet flushed
+        write_at(path, t);
+        _exit(0);
+    }
+    EXPECT_EQ(SIGKILL, wait_for(child));
+    struct stat st;
+    ASSERT_EQ(0, stat(path.c_str(), &st));
+    const std::string name = "tiles.dat.kelbo-recovery-" + std::to_string(st.st_ino);
+    const std::string copy = dir.file(name);
+    EXPECT_EQ('X', read_bytes(copy).at(188));
+
+    FileHandle file;
+    open_file(path.c_str(), file);
+    auto load = [&] {
+        TilesetFile loaded = {};
+        std::string out = printed_by([&] { EXPECT_FALSE(tileset_load(loaded, file, 1)); });
+        tileset_release(loaded);
+        return out;
+    };
+    EXPECT_EQ("A recovery copy of this tileset exists: " + copy + "\n", load());
+    // A copy the folder could not take is looked for in $TMPDIR.
+    ScratchDir tmp;
+    ASSERT_EQ(0, rename(copy.c_str(), tmp.file(name).c_str()));
+    ASSERT_EQ(0, setenv("TMPDIR", tmp.path.c_str(), 1));
+    std::string out = load();
+    unsetenv("TMPDIR");
+    EXPECT_EQ("A recovery copy of this tileset exists: " + tmp.file(name) + "\n", out);
+    close_file(file);
+}
+
+TEST_F(SaveTest, RecoveryCopyFitsAnyNameAndAFailureToWriteItSaysWhere) {
+    const std::string long_path = dir.file(std::string(NAME_MAX, 'n'));
+    ASSERT_EQ(0, rename(path.c_str(), long_path.c_str()));
+    ASSERT_EQ(0, link(long_path.c_str(), dir.file("other.dat").c_str()));
+    fail_syscall(Syscall::FSYNC, ENOSPC); // the copy's
+    EXPECT_EQ("Failed to save file: " + long_path +
+                  " (No space left on device, writing the recovery copy in " + dir.path + ")\n",
+              printed_by([&] { EXPECT_FALSE(write_at(long_path, t)); }));
+    clear_syscall_faults();
+    EXPECT_EQ(sample, read_bytes(long_path));
+    EXPECT_EQ(2u, folder_entries(dir.path).size());
+
+    EXPECT_TRUE(write_at(long_path, t));
+    EXPECT_EQ('X', read_bytes(dir.file("other.dat"))[188]);
+    EXPECT_EQ(2u, folder_entries(dir.path).size());
+}
+
+TEST_F(ContainerTest, LoadWarnsWhenTheChecksumDoesNotMatchTheStreams) {
+    auto load = [&](const std::vector<uint8_t>& bytes, bool loads) {
+        EXPECT_TRUE(write_bytes(path, bytes));
+        FileHandle file;
+        open_file(path.c_str(), file);
+        TilesetFile t = {};
+        std::string out =
+            printed_by([&] { EXPECT_EQ(loads, tileset_load(t, file, STREAM_MASK_INFO)); });
+        tileset_release(t);
+        close_file(file);
+        return out;
+    };
+    std::vector<uint8_t> bytes = sample;
+    bytes.push_back(7); // bytes past the last stream are no part of it
+    EXPECT_EQ("", load(bytes, true));
+    bytes[stream_offset(sample, STREAM_BLOCK)] ^= 1; // a stream the load does not inflate
+    EXPECT_EQ("Tileset checksum does not match its content: " + path + "\n\n", load(bytes, true));
+    bytes.resize(sample.size() - 1);
+    EXPECT_EQ("Tileset file is shorter than its stream table promises: " + path + "\n",
+              load(bytes, false));
 }
 
 TEST_F(ContainerTest, FailedSaveKeepsTheTilesetLoadedForARetry) {

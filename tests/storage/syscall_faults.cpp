@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/types.h>
+#include <utility>
 
 extern "C" {
 ssize_t __real_read(int fd, void* buffer, size_t count);
@@ -22,7 +23,8 @@ struct Fault {
     bool armed;
     int skip;
     int error;
-    int signal; // raised instead of failing when non-zero
+    int signal;                   // raised instead of failing when non-zero
+    std::function<void()> action; // run instead of failing when set
 };
 
 Fault faults[int(Syscall::COUNT)];
@@ -37,6 +39,12 @@ bool strikes(Syscall call) {
         return false;
     }
     f.armed = false;
+    if (f.action) {
+        std::function<void()> action = std::move(f.action);
+        f.action = nullptr;
+        action();
+        return false;
+    }
     if (f.signal) {
         raise(f.signal);
         return false;
@@ -47,9 +55,17 @@ bool strikes(Syscall call) {
 
 } // namespace
 
-void fail_syscall(Syscall call, int error, int skip) { faults[int(call)] = {true, skip, error, 0}; }
+void fail_syscall(Syscall call, int error, int skip) {
+    faults[int(call)] = {true, skip, error, 0, nullptr};
+}
 
-void signal_at_syscall(Syscall call, int signal) { faults[int(call)] = {true, 0, 0, signal}; }
+void signal_at_syscall(Syscall call, int signal) {
+    faults[int(call)] = {true, 0, 0, signal, nullptr};
+}
+
+void act_at_syscall(Syscall call, std::function<void()> action, int skip) {
+    faults[int(call)] = {true, skip, 0, 0, std::move(action)};
+}
 
 void clear_syscall_faults() {
     for (Fault& f : faults) f = {};

@@ -7,8 +7,11 @@
 //   fail_syscall(Syscall::READ, EIO);          // the next read fails with EIO
 //   fail_syscall(Syscall::READ, EIO, 2);       // two pass, the third fails
 //   signal_at_syscall(Syscall::FSYNC, SIGTERM); // the next fsync raises it first
+//   act_at_syscall(Syscall::READ, swap, 1);    // the second read runs swap() first
 //   clear_syscall_faults();                    // nothing armed any more
 #pragma once
+
+#include <functional>
 
 // OPENAT faults only an O_TMPFILE open: the one openat a save makes.
 enum class Syscall { READ, FSYNC, RENAMEAT, FTRUNCATE, OPENAT, COUNT };
@@ -18,6 +21,9 @@ enum class Syscall { READ, FSYNC, RENAMEAT, FTRUNCATE, OPENAT, COUNT };
 void fail_syscall(Syscall call, int error, int skip = 0);
 // The next call of `call` raises `signal` before going ahead.
 void signal_at_syscall(Syscall call, int signal);
+// After `skip` calls of `call` have passed, the next one first runs
+// `action` (a test swaps a name there), then goes ahead.
+void act_at_syscall(Syscall call, std::function<void()> action, int skip = 0);
 void clear_syscall_faults();
 // fsync calls made on a folder since the faults were last cleared.
 int folder_fsyncs();
