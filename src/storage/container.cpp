@@ -160,7 +160,7 @@ bool read_container(const FileHandle& file, TilesetFile& tileset) {
     return true;
 }
 
-bool write_container(FileHandle& file, const TilesetFile& tileset) {
+bool write_container(FileHandle& file, const TilesetFile& tileset, std::string* copy) {
     const char* path = file.shown.c_str();
     uint8_t header[HEADER_SIZE];
     encode_header(tileset, header);
@@ -174,7 +174,9 @@ bool write_container(FileHandle& file, const TilesetFile& tileset) {
         }
         pieces[1 + i] = {s.packed, s.packed_size};
     }
-    ReplaceResult result = replace_file(file, pieces, 1 + STREAM_COUNT);
+    ReplaceResult result = copy ? keep_recovery_copy(file, pieces, 1 + STREAM_COUNT)
+                                : replace_file(file, pieces, 1 + STREAM_COUNT);
     if (!result.ok) print_replace_failure("Failed to save file", path, result);
+    if (copy && result.ok) *copy = result.kept_copy;
     return result.ok;
 }

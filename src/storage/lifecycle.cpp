@@ -119,7 +119,7 @@ bool tileset_load(TilesetFile& tileset, const char* path, unsigned mask) {
     return ok;
 }
 
-bool tileset_save(TilesetFile& tileset, FileHandle& file) {
+bool tileset_save(TilesetFile& tileset, FileHandle& file, std::string* copy) {
     StreamSlot* s = tileset.streams;
     if (s[STREAM_INFO].unpacked && !stream_pack(tileset, STREAM_INFO, s[STREAM_INFO].unpacked,
                                                 fixed_info_size(tileset.version))) {
@@ -138,7 +138,7 @@ bool tileset_save(TilesetFile& tileset, FileHandle& file) {
     }
     tileset.checksum = streams_checksum(tileset);
     tileset.file_size = uint32_t(size);
-    return write_container(file, tileset);
+    return write_container(file, tileset, copy);
 }
 
 bool tileset_save(TilesetFile& tileset, const char* path) {

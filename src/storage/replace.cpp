@@ -400,6 +400,21 @@ void print_replace_failure(const char* what, const char* path, const ReplaceResu
         printf("The new content is kept in: %s\n", result.kept_copy.c_str());
 }
 
+ReplaceResult keep_recovery_copy(const FileHandle& file, const FilePiece* pieces, size_t count) {
+    struct stat st;
+    if (file.dir < 0) return failure(file.error);
+    if (file.fd < 0 || fstat(file.fd, &st) != 0) return failure(file.fd < 0 ? ENOENT : errno);
+    RecoveryCopy copy;
+    if (!write_recovery_copy(file, uint64_t(st.st_ino), pieces, count, copy)) {
+        ReplaceResult r = failure(errno);
+        r.copy_folder = copy.folder;
+        return r;
+    }
+    if (copy.own_dir) close(copy.dir);
+    ReplaceResult r = {true, 0, copy.path(), {}};
+    return r;
+}
+
 std::string find_recovery_copy(const FileHandle& file) {
     struct stat st;
     if (file.fd < 0 || fstat(file.fd, &st) != 0) return "";

@@ -211,6 +211,11 @@ void print_replace_failure(const char* what, const char* path, const ReplaceResu
 // The path of a recovery copy an interrupted in-place save of this file
 // left, beside it or in $TMPDIR (default /tmp); empty when there is none.
 std::string find_recovery_copy(const FileHandle& file);
+// Writes the pieces as a new recovery copy of the handle's file, where and
+// as an in-place save would (flushed, readable by its owner only), and
+// leaves the file alone; its path is the result's kept_copy. The next load
+// of the file refuses it while the copy exists.
+ReplaceResult keep_recovery_copy(const FileHandle& file, const FilePiece* pieces, size_t count);
 
 // --- container: raw header and packed streams -------------------------------
 
@@ -229,8 +234,9 @@ int64_t read_up_to(int fd, uint8_t* data, size_t length);
 // Prints "Failed to read file: PATH (REASON)" for the errno of a failed read.
 void print_read_failure(const char* path);
 // Writes header and packed streams with replace_file (above): the old file
-// stays intact unless the new one is complete.
-bool write_container(FileHandle& file, const TilesetFile& tileset);
+// stays intact unless the new one is complete. With `copy`, they go to a
+// new recovery copy instead (keep_recovery_copy), whose path is set there.
+bool write_container(FileHandle& file, const TilesetFile& tileset, std::string* copy = nullptr);
 
 // --- streams and lifecycle -----------------------------------------------------
 
@@ -261,8 +267,9 @@ bool tileset_load(TilesetFile& tileset, const FileHandle& file, unsigned mask);
 bool tileset_load(TilesetFile& tileset, const char* path, unsigned mask);
 // Repacks the info stream and replaces the handle's file (the caller holds
 // its lock). A failed save leaves the tileset loaded, so that the caller
-// can try again.
-bool tileset_save(TilesetFile& tileset, FileHandle& file);
+// can try again. With `copy`, the file is left alone and what would have
+// been saved goes to a new recovery copy of it, whose path is set there.
+bool tileset_save(TilesetFile& tileset, FileHandle& file, std::string* copy = nullptr);
 // The same for `path`, resolved and locked for the time of the save.
 bool tileset_save(TilesetFile& tileset, const char* path);
 void tileset_release(TilesetFile& tileset);
