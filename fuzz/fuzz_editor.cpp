@@ -268,6 +268,8 @@ void start_run(const Sample& chosen, bool large, const std::string& path) {
         s.running = true;
         if (s.scale != 1) check(set_scale(s, 1));
         close_go_to(s);
+        s.message.clear();
+        s.quit_pending = false;
         s.pointer_known = false;
         s.held_keys = 0;
     }

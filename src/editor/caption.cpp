@@ -1,5 +1,6 @@
 // The window's caption: which file, whether it has unsaved changes, the
-// view, the held tiles, the go-to prompt and what lies under the pointer.
+// view, the held tiles, the go-to prompt, what the last key or click led to
+// and what lies under the pointer.
 #include "editor.h"
 
 #include <cstring>
@@ -37,5 +38,6 @@ std::string editor_caption(const EditorState& s) {
     if (s.arrangement.holding_count > 0)
         text += " - " + std::to_string(s.arrangement.holding_count) + " held";
     if (s.goto_open) text += " - go to: " + s.goto_digits;
+    if (!s.message.empty()) text += " - " + s.message;
     return text + pointer_readout(s);
 }

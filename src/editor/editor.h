@@ -66,6 +66,8 @@ struct EditorState {
     int pointer_y;
     bool goto_open; // the go-to prompt
     std::string goto_digits;
+    std::string message;        // what the last key or click led to, for the caption
+    bool quit_pending;          // a quit with unsaved work was asked for once
     SDL_Surface* screen;        // the window
     SDL_Surface* canvas;        // the picture: the screen itself at scale 1
     SDL_Surface* image_surface; // wraps the image stream, no copy
@@ -80,7 +82,10 @@ EditorState& editor_state();
 constexpr int WAIT_FAILURE_LIMIT = 10;
 
 bool editor_open(const char* path);
-void editor_run();
+// Runs until the user quits (0), or the editor is ended otherwise (1): by
+// a signal, or when waiting for events keeps failing; unsaved work is then
+// kept in a recovery copy first.
+int editor_run();
 void editor_close();
 
 // Handles one event as the loop does, then sets the caption, redraws and
@@ -88,7 +93,8 @@ void editor_close();
 void editor_handle_event(const SDL_Event& event);
 
 // "Kelbo Tool - NAME", then " (unsaved)", " - holding view", " - N held",
-// the go-to prompt and what the pointer is over, as they apply.
+// the go-to prompt, the message and what the pointer is over, as they
+// apply.
 std::string editor_caption(const EditorState& s);
 
 // The scale a window starts at: KELBO_SCALE's value when it is 1 to 4,
@@ -97,6 +103,19 @@ std::string editor_caption(const EditorState& s);
 int starting_scale(const char* setting, int desktop_width, int desktop_height);
 // Re-creates the window at another scale; false (scale kept) if it fails.
 bool set_scale(EditorState& s, int scale);
+
+// Ending from outside. watch_for_endings takes SIGINT, SIGTERM and SIGHUP
+// (after SDL's start, which would make them a window close) and, on X11, a
+// lost display; stop_watching gives the signals back. keep_unsaved_work
+// writes, when the tables are unsaved, a recovery copy as Ctrl+F then
+// Ctrl+S would save it, and its swap list beside it, and says where.
+void watch_for_endings();
+void stop_watching();
+int ending_signal(); // the signal that came, or 0
+void keep_unsaved_work(EditorState& s);
+
+// Control, Shift and their kind: pressed alone they mean nothing yet.
+bool is_modifier_key(SDLKey sym);
 
 // The grid cell under a picture pixel, or false outside the 10 x 16 grid.
 bool cell_at(int x, int y, uint32_t& column, uint32_t& row);

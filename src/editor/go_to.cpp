@@ -7,8 +7,6 @@
 
 namespace {
 
-bool is_modifier_key(SDLKey sym) { return sym >= SDLK_NUMLOCK && sym <= SDLK_COMPOSE; }
-
 int digit_of(SDLKey sym) {
     if (sym >= SDLK_0 && sym <= SDLK_9) return sym - SDLK_0;
     if (sym >= SDLK_KP0 && sym <= SDLK_KP9) return sym - SDLK_KP0;

@@ -4,6 +4,8 @@
 
 #include <cstdio>
 
+bool is_modifier_key(SDLKey sym) { return sym >= SDLK_NUMLOCK && sym <= SDLK_COMPOSE; }
+
 bool cell_at(int x, int y, uint32_t& column, uint32_t& row) {
     if (x < 0 || y < 0 || x >= GRID_COLUMNS * CELL_SIZE || y >= GRID_ROWS * CELL_SIZE) return false;
     column = uint32_t(x) / CELL_SIZE;
@@ -26,6 +28,8 @@ bool position_at(const EditorState& s, int x, int y, uint32_t& p) {
     return p < s.arrangement.tile_count;
 }
 
+const char* const LOCKED = "not saved: the file is locked by another program";
+
 // Whether the save may write: the name must lead to the file as the user
 // last knew it. A change by another program is told once and not
 // overwritten; asked again, the save goes ahead, and when the name now
@@ -42,9 +46,13 @@ bool may_overwrite(EditorState& s) {
         if (!told || round == 1) {
             s.on_disk = now;
             printf("Tileset file has changed since it was opened: %s\n", s.tileset_path);
+            s.message = "not saved: the file changed on disk; Ctrl+S again to overwrite";
             return false;
         }
-        if (!lock_tileset(s.tileset_path, s.file, INTERACTIVE_LOCK_WAIT_MS)) return false;
+        if (!lock_tileset(s.tileset_path, s.file, INTERACTIVE_LOCK_WAIT_MS)) {
+            s.message = LOCKED;
+            return false;
+        }
     }
 }
 
@@ -52,9 +60,13 @@ bool may_overwrite(EditorState& s) {
 void save(EditorState& s) {
     if (s.arrangement.holding_count != 0) {
         s.mode = MODE_HOLDING;
+        s.message = "place the held tiles before saving";
         return;
     }
-    if (!relock_tileset(s.file, INTERACTIVE_LOCK_WAIT_MS)) return;
+    if (!relock_tileset(s.file, INTERACTIVE_LOCK_WAIT_MS)) {
+        s.message = LOCKED;
+        return;
+    }
     if (!may_overwrite(s)) {
         unlock_file(s.file);
         return;
@@ -64,6 +76,7 @@ void save(EditorState& s) {
     unlock_file(s.file);
     if (!saved) return; // the tileset stays loaded; the user can retry
     history_mark_saved(s.arrangement);
+    s.message = "saved";
     write_swap_list(s.swaps_name.c_str(), s.arrangement.origin.data(), s.arrangement.tile_count,
                     s.swaps_folder, s.swaps_path.c_str());
 }

@@ -86,6 +86,7 @@ bool open_at_scale(EditorState& s, int scale) {
 
 bool open_window(EditorState& s) {
     if (!init_video()) return false;
+    watch_for_endings();
     show_caption(s);
     // Asked before the first window, this is the desktop's size.
     const SDL_VideoInfo* desktop = SDL_GetVideoInfo();
@@ -163,12 +164,32 @@ void follow_input(EditorState& s, SDL_Event& event) {
     }
 }
 
+// Escape or a window close: with unsaved tables the first only asks.
+void ask_to_quit(EditorState& s) {
+    if (s.quit_pending || !history_unsaved(s.arrangement)) {
+        s.running = false;
+        return;
+    }
+    s.quit_pending = true;
+    s.message = "unsaved changes: Escape again to quit";
+}
+
+// A key or button press first clears what the last one led to, and turns
+// down a pending quit (but for the Escape that confirms it). A modifier on
+// its own is no answer yet.
+void new_press(EditorState& s, const SDL_Event& event) {
+    if (event.type == SDL_KEYDOWN && is_modifier_key(event.key.keysym.sym)) return;
+    s.message.clear();
+    if (event.type == SDL_KEYDOWN && event.key.keysym.sym == SDLK_ESCAPE) return;
+    s.quit_pending = false;
+}
+
 // The keys the loop takes in both views; false for any other.
 bool loop_key(EditorState& s, const SDL_keysym& key) {
     const bool ctrl = (key.mod & KMOD_CTRL) != 0;
     switch (key.sym) {
     case SDLK_TAB: s.mode = s.mode == MODE_TILESET ? MODE_HOLDING : MODE_TILESET; return true;
-    case SDLK_ESCAPE: s.running = false; return true;
+    case SDLK_ESCAPE: ask_to_quit(s); return true;
     case SDLK_1: s.mode = MODE_TILESET; return true;
     case SDLK_2: s.mode = MODE_HOLDING; return true;
     case SDLK_y:
@@ -253,6 +274,7 @@ void editor_handle_event(const SDL_Event& received) {
     SDL_Event event = received;
     follow_input(s, event);
     const ModeHandlers& view = handlers_for(s.mode);
+    if (event.type == SDL_KEYDOWN || event.type == SDL_MOUSEBUTTONDOWN) new_press(s, event);
     switch (event.type) {
     case SDL_KEYDOWN:
         if (s.goto_open && go_to_key(s, event.key.keysym)) break;
@@ -264,7 +286,7 @@ void editor_handle_event(const SDL_Event& received) {
         handle(view.button_down, event.button, false);
         break;
     case SDL_MOUSEBUTTONUP: handle(view.button_up, event.button, false); break;
-    case SDL_QUIT: s.running = false; break;
+    case SDL_QUIT: ask_to_quit(s); break;
     default: break;
     }
     // The carry's edit ends with the carry, however that ended.
@@ -276,19 +298,46 @@ void editor_handle_event(const SDL_Event& received) {
     SDL_Flip(s.screen);
 }
 
-void editor_run() {
+namespace {
+
+enum Wait { WAIT_EVENT, WAIT_FAILED, WAIT_SIGNAL };
+
+// SDL_WaitEvent, but one that also wakes for a signal: SDL's own polls and
+// sleeps without ever looking at one.
+Wait wait_for_event(SDL_Event& event) {
+    for (;;) {
+        if (ending_signal()) return WAIT_SIGNAL;
+        SDL_PumpEvents();
+        int got = SDL_PeepEvents(&event, 1, SDL_GETEVENT, SDL_ALLEVENTS);
+        if (got > 0) return WAIT_EVENT;
+        if (got < 0) return WAIT_FAILED;
+        SDL_Delay(10);
+    }
+}
+
+} // namespace
+
+int editor_run() {
+    EditorState& s = g_state;
     SDL_Event event;
     int failures = 0; // in a row
-    while (g_state.running) {
-        if (!SDL_WaitEvent(&event)) {
-            printf("Error while waiting for event: %s\n", SDL_GetError());
-            // A wait that keeps failing will not recover; stop rather than spin.
-            if (++failures == WAIT_FAILURE_LIMIT) g_state.running = false;
+    while (s.running) {
+        Wait got = wait_for_event(event);
+        if (got == WAIT_EVENT) {
+            failures = 0;
+            editor_handle_event(event);
             continue;
         }
-        failures = 0;
-        editor_handle_event(event);
+        if (got == WAIT_FAILED) {
+            printf("Error while waiting for event: %s\n", SDL_GetError());
+            // A wait that keeps failing will not recover; stop rather than spin.
+            if (++failures < WAIT_FAILURE_LIMIT) continue;
+        }
+        keep_unsaved_work(s);
+        s.running = false;
+        return 1;
     }
+    return 0;
 }
 
 void editor_close() {
@@ -300,6 +349,7 @@ void editor_close() {
         if (*surface) SDL_FreeSurface(*surface);
         *surface = nullptr;
     }
+    stop_watching();
     SDL_Quit();
     s.screen = nullptr;
     arrangement_free(s.arrangement);

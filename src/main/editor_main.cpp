@@ -6,6 +6,8 @@
 #include <cstdio>
 
 int main(int argc, char** argv) {
+    // Every message shows at once, even in a file: a session may run long.
+    setvbuf(stdout, nullptr, _IOLBF, 0);
     if (argc == 2) {
         if (editor_open(argv[1])) editor_run();
         editor_close();

@@ -277,6 +277,33 @@ TEST_F(EditorInputTest, QuitEventStopsTheEditor) {
     EXPECT_FALSE(state().running);
 }
 
+// With unsaved tables Escape or a window close only asks; a second one
+// quits, any other press takes the question back. Held tiles alone are
+// nothing unsaved: the file already holds them.
+TEST_F(EditorInputTest, QuitWithUnsavedTablesAsksOnce) {
+    const std::string asked = "unsaved changes: Escape again to quit";
+    click_position(5);
+    right_click(cx(7), cy(7));
+    key(SDLK_ESCAPE);
+    EXPECT_TRUE(state().running);
+    EXPECT_EQ(asked, state().message);
+    key(SDLK_LSHIFT); // a modifier alone is no answer
+    EXPECT_EQ(asked, state().message);
+    click_position(9);
+    EXPECT_EQ("", state().message);
+    quit_event();
+    EXPECT_TRUE(state().running);
+    key(SDLK_ESCAPE);
+    EXPECT_FALSE(state().running);
+
+    state().running = true;
+    key(SDLK_z, KMOD_LCTRL); // back to the tables as loaded
+    click_position(30);
+    key(SDLK_x, KMOD_LCTRL);
+    quit_event();
+    EXPECT_FALSE(state().running);
+}
+
 TEST_F(EditorInputTest, LoopStopsWhenWaitingKeepsFailing) {
     SDL_QuitSubSystem(SDL_INIT_VIDEO); // takes the event queue with it
     std::string out = printed_by([] { editor_run(); });

@@ -3,6 +3,7 @@
 #include "editor_support.h"
 
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <ctime>
 #include <fcntl.h>
@@ -72,16 +73,48 @@ TEST_F(EditorSaveTest, SaveWithTilesHeldShowsThemInstead) {
     key(SDLK_x, KMOD_LCTRL);
     key(SDLK_s, KMOD_LCTRL);
     EXPECT_EQ(MODE_HOLDING, state().mode);
+    EXPECT_EQ("place the held tiles before saving", state().message);
     EXPECT_EQ(before, read_bytes(path));
     EXPECT_FALSE(file_exists(path + ".swaps"));
     EXPECT_EQ(1u, arr().holding_count);
 
-    // Put back, the same keys save.
+    // Put back, the same keys save; the next press clears what it said.
     key(SDLK_DELETE);
+    EXPECT_EQ("", state().message);
     key(SDLK_1);
     key(SDLK_s, KMOD_LCTRL);
+    EXPECT_EQ("saved", state().message);
     EXPECT_TRUE(file_exists(path + ".swaps"));
     EXPECT_EQ("", read_text(path + ".swaps"));
+    press(SDL_BUTTON_WHEELDOWN, 5, 5);
+    EXPECT_EQ("", state().message);
+}
+
+// A signal ends the editor, which first keeps its unsaved work: the tiles
+// as Ctrl+F and Ctrl+S would save them, in a copy the next load points to.
+TEST_F(EditorSaveTest, SignalKeepsUnsavedWorkInARecoveryCopy) {
+    ASSERT_NO_FATAL_FAILURE(open_streams());
+    const std::vector<uint8_t> before = read_bytes(path);
+    ASSERT_NO_FATAL_FAILURE(exchange_14_and_40());
+    click_position(20);
+    key(SDLK_x, KMOD_LCTRL); // held, but put back in the copy
+    raise(SIGTERM);          // only noted; the loop acts on it
+    int status = -1;
+    std::string out = printed_by([&] { status = editor_run(); });
+    EXPECT_EQ(1, status);
+    ASSERT_EQ(0u, out.find("The new content is kept in: " + path + ".kelbo-recovery-")) << out;
+    const std::string copy = out.substr(28, out.size() - 29);
+    EXPECT_EQ(before, read_bytes(path));
+    EXPECT_EQ("40 14\n14 40\n", read_text(copy + ".swaps"));
+    EXPECT_EQ(with_tiles_exchanged(streams.info, 1024, 14, 40),
+              unpacked_stream(read_bytes(copy), STREAM_INFO));
+    struct stat st;
+    ASSERT_EQ(0, stat(copy.c_str(), &st));
+    EXPECT_EQ(0600u, st.st_mode & 07777);
+
+    editor_close();
+    EXPECT_EQ("A recovery copy of this tileset exists: " + copy + "\nFailed to load tileset!\n",
+              printed_by([&] { EXPECT_FALSE(editor_open(path.c_str())); }));
 }
 
 // What the window's caption says, as last set.
@@ -119,7 +152,7 @@ TEST_F(EditorSaveTest, CaptionTellsNameUnsavedViewAndHeldTiles) {
     right_click(cx(31), cy(31));
     EXPECT_EQ("Kelbo Tool - tiles.kts (unsaved) - at 31: tile 30", caption());
     key(SDLK_s, KMOD_LCTRL);
-    EXPECT_EQ("Kelbo Tool - tiles.kts - at 31: tile 30", caption());
+    EXPECT_EQ("Kelbo Tool - tiles.kts - saved - at 31: tile 30", caption());
     EXPECT_EQ(caption(), state().caption);
 }
 
@@ -146,7 +179,7 @@ TEST_F(EditorSaveTest, UndoGoesPastASave) {
     key(SDLK_s, KMOD_LCTRL);
     EXPECT_EQ("", read_text(path + ".swaps"));
     EXPECT_EQ(streams.info, unpacked_stream(read_bytes(path), STREAM_INFO));
-    EXPECT_EQ("Kelbo Tool - tiles.kts - at 40: tile 40", caption());
+    EXPECT_EQ("Kelbo Tool - tiles.kts - saved - at 40: tile 40", caption());
 }
 
 TEST_F(EditorSaveTest, FileChangedByAnotherProgramIsOverwrittenOnlyWhenAskedTwice) {
@@ -161,7 +194,9 @@ TEST_F(EditorSaveTest, FileChangedByAnotherProgramIsOverwrittenOnlyWhenAskedTwic
               printed_by([&] { key(SDLK_s, KMOD_LCTRL); }));
     EXPECT_EQ(theirs, read_bytes(path));
     EXPECT_FALSE(file_exists(path + ".swaps"));
-    EXPECT_EQ("Kelbo Tool - tiles.kts (unsaved) - at 40: tile 14", caption());
+    EXPECT_EQ("Kelbo Tool - tiles.kts (unsaved) - not saved: the file changed on disk; Ctrl+S "
+              "again to overwrite - at 40: tile 14",
+              caption());
 
     EXPECT_EQ("", printed_by([&] { key(SDLK_s, KMOD_LCTRL); }));
     EXPECT_EQ("40 14\n14 40\n", read_text(path + ".swaps"));
@@ -185,6 +220,7 @@ TEST_F(EditorSaveTest, LockHeldElsewhereFreezesTheSaveForTwoSecondsAndNamesItsHo
               out);
     EXPECT_GE(waited, 1);
     EXPECT_LE(waited, 4);
+    EXPECT_EQ("not saved: the file is locked by another program", state().message);
     EXPECT_EQ(before, read_bytes(path));
     EXPECT_FALSE(file_exists(path + ".swaps"));
 }
@@ -265,7 +301,7 @@ TEST_F(EditorSaveTest, FailedWriteKeepsTheEditorAndItsEdits) {
     EXPECT_EQ(streams.info.size(), unpacked_size(after, STREAM_INFO));
     EXPECT_EQ(with_tiles_exchanged(streams.info, 1024, 14, 40),
               unpacked_stream(after, STREAM_INFO));
-    EXPECT_EQ("Kelbo Tool - tiles.kts - at 40: tile 14", state().caption);
+    EXPECT_EQ("Kelbo Tool - tiles.kts - saved - at 40: tile 14", state().caption);
 }
 
 } // namespace
