@@ -113,7 +113,7 @@ for _ in $(seq 50); do
     sleep 0.1
 done
 # The pointer is still over position 40.
-expect_caption "Kelbo Tool - sample.tileset - at 40: tile 14"
+expect_caption "Kelbo Tool - sample.tileset - saved - at 40: tile 14"
 ctrl_key z # the fill, back past the save
 expect_caption "Kelbo Tool - sample.tileset (unsaved) - 1 held - at 40: tile 14"
 sleep 0.3
@@ -151,18 +151,34 @@ click_at $((2 * (1 * 32 + 16))) $((2 * (5 * 32 + 16))) # position 51
 expect_caption "Kelbo Tool - sample.tileset - at 51: tile 51"
 ctrl_key minus
 
+# Tile 57 to position 3 in two actions; with that unsaved, Escape only asks,
+# and any other key takes the question back.
+click_at $((7 * 32 + 16)) $((5 * 32 + 16)) # position 57
+move_to $((3 * 32 + 16)) 16
+xdotool keydown Shift_L click 3 keyup Shift_L
+expect_caption "Kelbo Tool - sample.tileset (unsaved) - at 3: tile 57"
 xdotool key Escape
-status=
-for _ in $(seq 100); do
-    if ! kill -0 "$tool_pid" 2>/dev/null; then
-        status=0
-        wait "$tool_pid" || status=$?
-        break
-    fi
-    sleep 0.1
-done
-[[ -n $status ]] || fail "kelbo-tool did not exit within 10 s of Escape"
-tool_pid=
+expect_caption "Kelbo Tool - sample.tileset (unsaved) - unsaved changes: Escape again to quit - at 3: tile 57"
+ctrl_key z
+expect_caption "Kelbo Tool - sample.tileset - at 3: tile 3"
+
+# Waits for the editor to end; its exit status is then in $status.
+wait_exit() {
+    status=
+    for _ in $(seq 100); do
+        if ! kill -0 "$tool_pid" 2>/dev/null; then
+            status=0
+            wait "$tool_pid" || status=$?
+            break
+        fi
+        sleep 0.1
+    done
+    [[ -n $status ]] || fail "kelbo-tool did not exit within 10 s of $1"
+    tool_pid=
+}
+
+xdotool key Escape # nothing unsaved: at once
+wait_exit Escape
 
 [[ $status -eq 0 ]] || fail "kelbo-tool exited with status $status: $(tail -n 20 "$work/stderr")"
 [[ ! -s $work/stdout ]] || fail "kelbo-tool printed: $(cat "$work/stdout")"
@@ -223,5 +239,85 @@ for problem in problems:
     print("real_window:", problem, file=sys.stderr)
 sys.exit(1 if problems else 0)
 EOF
+
+# Ended from outside, the editor keeps unsaved work in a recovery copy: the
+# file as Ctrl+F then Ctrl+S would have saved it, with its swap list from
+# the file as loaded beside it. Nothing is written when nothing is unsaved.
+start_editor() {
+    cp "$work/original.kts" "$1"
+    "$tool" "$1" >"$work/stdout" 2>"$work/stderr" &
+    tool_pid=$!
+    win=$(timeout 15 xdotool search --sync --name '^Kelbo Tool( |$)' | head -n1) || true
+    [[ -n $win ]] || fail "no window for $1"
+    move_to 300 500
+}
+# Position 5 and 7 swapped: unsaved tables.
+swap_5_and_7() {
+    click_at $((5 * 32 + 16)) 16
+    move_to $((7 * 32 + 16)) 16
+    xdotool click 3
+    pause
+}
+hold_tile_20() {
+    click_at 16 $((2 * 32 + 16))
+    ctrl_key x
+}
+check_copy() { # TILESET: the one copy left beside it, and its list
+    python3 - "$1" "$work/original.kts" "$work/stdout" "$tool" <<'EOF' || fail "recovery copy of $1 is wrong"
+import glob, os, stat, subprocess, sys, tempfile
+
+tiles, original, stdout, tool = sys.argv[1:]
+copies = glob.glob(tiles + ".kelbo-recovery-*")
+copies = [c for c in copies if not c.endswith(".swaps")]
+if len(copies) != 1:
+    sys.exit("expected one recovery copy, found %r" % copies)
+copy = copies[0]
+said = open(stdout).read().splitlines()[-1]
+if said != "The new content is kept in: %s" % copy:
+    sys.exit("stdout ended with %r" % said)
+if stat.S_IMODE(os.stat(copy).st_mode) != 0o600:
+    sys.exit("copy mode %o" % stat.S_IMODE(os.stat(copy).st_mode))
+if open(copy + ".swaps").read() != "7 5\n5 7\n":
+    sys.exit("copy's list is %r" % open(copy + ".swaps").read())
+with tempfile.TemporaryDirectory() as d:
+    replay = os.path.join(d, "replay.kts")
+    open(replay, "wb").write(open(original, "rb").read())
+    subprocess.run([tool, replay, copy + ".swaps"], check=True, stdout=subprocess.DEVNULL)
+    if open(replay, "rb").read() != open(copy, "rb").read():
+        sys.exit("the list does not replay the original to the copy")
+EOF
+}
+
+start_editor "$work/quiet.kts"
+kill -TERM "$tool_pid"
+wait_exit SIGTERM
+[[ ! -s $work/stdout ]] || fail "an editor with nothing unsaved printed: $(cat "$work/stdout")"
+[[ -z $(ls "$work" | grep kelbo-recovery) ]] || fail "a copy was kept with nothing unsaved"
+
+start_editor "$work/term.kts"
+swap_5_and_7
+# Messages reach a file at once, not when the program ends.
+printf '9 9\n' >"$work/nothing.swaps"
+"$tool" "$work/term.kts" "$work/nothing.swaps"
+ctrl_key s
+for _ in $(seq 50); do
+    [[ -s $work/stdout ]] && break
+    sleep 0.1
+done
+[[ $(cat "$work/stdout") == "Tileset file has changed since it was opened: $work/term.kts" ]] ||
+    fail "the message did not reach the file while the editor ran: '$(cat "$work/stdout")'"
+hold_tile_20
+kill -TERM "$tool_pid"
+wait_exit SIGTERM
+check_copy "$work/term.kts"
+
+start_editor "$work/display.kts"
+swap_5_and_7
+hold_tile_20
+kill "$xvfb_pid"
+wait "$xvfb_pid" 2>/dev/null || true
+xvfb_pid=
+wait_exit "the display's end"
+check_copy "$work/display.kts"
 
 echo "real_window: passed; screenshot in $out/editor.png"
