@@ -131,6 +131,15 @@ unsigned modifier_bit(SDLKey sym) {
     }
 }
 
+// The pointer's window position, made one in the picture and remembered.
+void point_at(EditorState& s, Uint16& x, Uint16& y) {
+    x = Uint16(x / s.scale);
+    y = Uint16(y / s.scale);
+    s.pointer_known = true;
+    s.pointer_x = x;
+    s.pointer_y = y;
+}
+
 // Keeps what mouse events need to know of the keyboard and the pointer:
 // which Control and Shift keys are down, and where the pointer is in the
 // picture. Mouse coordinates come back divided by the scale.
@@ -145,21 +154,9 @@ void follow_input(EditorState& s, SDL_Event& event) {
             s.held_keys = SDL_GetModState() & (KMOD_CTRL | KMOD_SHIFT);
         if ((event.active.state & SDL_APPMOUSEFOCUS) && !event.active.gain) s.pointer_known = false;
         break;
-    case SDL_MOUSEMOTION:
-        event.motion.x = Uint16(event.motion.x / s.scale);
-        event.motion.y = Uint16(event.motion.y / s.scale);
-        s.pointer_known = true;
-        s.pointer_x = event.motion.x;
-        s.pointer_y = event.motion.y;
-        break;
+    case SDL_MOUSEMOTION: point_at(s, event.motion.x, event.motion.y); break;
     case SDL_MOUSEBUTTONDOWN:
-    case SDL_MOUSEBUTTONUP:
-        event.button.x = Uint16(event.button.x / s.scale);
-        event.button.y = Uint16(event.button.y / s.scale);
-        s.pointer_known = true;
-        s.pointer_x = event.button.x;
-        s.pointer_y = event.button.y;
-        break;
+    case SDL_MOUSEBUTTONUP: point_at(s, event.button.x, event.button.y); break;
     default: break;
     }
 }
