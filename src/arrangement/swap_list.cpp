@@ -99,8 +99,8 @@ void finish(Parser& p) {
 
 } // namespace
 
-bool write_swap_list(const char* path, const uint32_t* origin, uint32_t tile_count, int folder,
-                     const char* shown) {
+StorageStatus write_swap_list(const char* path, const uint32_t* origin, uint32_t tile_count,
+                              int folder, const char* shown) {
     std::string text;
     char line[32];
     for (uint32_t i = 0; i < tile_count; ++i) {
@@ -120,9 +120,8 @@ bool write_swap_list(const char* path, const uint32_t* origin, uint32_t tile_cou
         result.error = error;
     }
     close_file(file);
-    if (!result.ok)
-        print_replace_failure("Failed to write swap list", shown ? shown : path, result);
-    return result.ok;
+    if (!result.ok) return replace_failure(LIST_WRITE, shown ? shown : path, result);
+    return StorageStatus{};
 }
 
 bool parse_swap_list(const uint8_t* text, size_t length, SwapList& list, SwapListError* why) {

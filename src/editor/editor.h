@@ -49,6 +49,9 @@ struct EditorState {
     int swaps_folder = -1;    // the folder the tileset path's last name is in
     TilesetFile tileset;
     FileStamp on_disk; // the file as opened or last saved, or as the user was told of it
+    // What storage reported for the last save (Ctrl+S): when it failed,
+    // storage_reason(last_save) says why in a phrase.
+    StorageStatus last_save;
     Arrangement arrangement;
     std::string caption; // as last set
     EditorMode mode;

@@ -44,28 +44,36 @@ bool may_overwrite(EditorState& s) {
             printf("Tileset file has changed since it was opened: %s\n", s.tileset_path);
             return false;
         }
-        if (!lock_tileset(s.tileset_path, s.file, INTERACTIVE_LOCK_WAIT_MS)) return false;
+        s.last_save = lock_tileset(s.tileset_path, s.file, INTERACTIVE_LOCK_WAIT_MS);
+        print_status(s.last_save);
+        if (!s.last_save) return false;
     }
 }
 
 // Saves only with an empty holding area; otherwise shows what is held.
+// What storage reported is printed and kept in `last_save`.
 void save(EditorState& s) {
     if (s.arrangement.holding_count != 0) {
         s.mode = MODE_HOLDING;
         return;
     }
-    if (!relock_tileset(s.file, INTERACTIVE_LOCK_WAIT_MS)) return;
+    StorageStatus& status = s.last_save;
+    status = relock_tileset(s.file, INTERACTIVE_LOCK_WAIT_MS);
+    print_status(status);
+    if (!status) return;
     if (!may_overwrite(s)) {
         unlock_file(s.file);
         return;
     }
-    bool saved = tileset_save(s.tileset, s.file);
-    if (saved) s.on_disk = name_stamp(s.file);
+    status = tileset_save(s.tileset, s.file);
+    print_status(status);
+    if (status) s.on_disk = name_stamp(s.file);
     unlock_file(s.file);
-    if (!saved) return; // the tileset stays loaded; the user can retry
+    if (!status) return; // the tileset stays loaded; the user can retry
     history_mark_saved(s.arrangement);
-    write_swap_list(s.swaps_name.c_str(), s.arrangement.origin.data(), s.arrangement.tile_count,
-                    s.swaps_folder, s.swaps_path.c_str());
+    status = write_swap_list(s.swaps_name.c_str(), s.arrangement.origin.data(),
+                             s.arrangement.tile_count, s.swaps_folder, s.swaps_path.c_str());
+    print_status(status);
 }
 
 void tileset_key_down(const SDL_KeyboardEvent& key) {

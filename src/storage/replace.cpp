@@ -390,14 +390,16 @@ ReplaceResult replace_file(FileHandle& file, const FilePiece* pieces, size_t cou
     return replace_in_place(file, old, pieces, count, total);
 }
 
-void print_replace_failure(const char* what, const char* path, const ReplaceResult& result) {
-    if (result.copy_folder.empty())
-        printf("%s: %s (%s)\n", what, path, strerror(result.error));
-    else
-        printf("%s: %s (%s, writing the recovery copy in %s)\n", what, path, strerror(result.error),
-               result.copy_folder.c_str());
-    if (!result.kept_copy.empty())
-        printf("The new content is kept in: %s\n", result.kept_copy.c_str());
+StorageStatus replace_failure(StorageFailure failure, const std::string& path,
+                              const ReplaceResult& result) {
+    assert(failure == SAVE_WRITE || failure == LIST_WRITE);
+    StorageStatus status;
+    status.failure = failure;
+    status.path = path;
+    status.error = result.error;
+    status.detail = result.copy_folder;
+    status.kept_copy = result.kept_copy;
+    return status;
 }
 
 std::string find_recovery_copy(const FileHandle& file) {
