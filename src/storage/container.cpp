@@ -115,7 +115,9 @@ StorageStatus read_container(const FileHandle& file, TilesetFile& tileset) {
     struct stat st;
     if (file.fd < 0) {
         // A missing file is no failure to open_file, which lets a save create it.
-        return refused(LOAD_OPEN, path, file.error ? file.error : ENOENT);
+        StorageStatus status = refused(LOAD_OPEN, path, file.error ? file.error : ENOENT);
+        status.not_regular = file.not_regular;
+        return status;
     }
     if ((fcntl(file.fd, F_GETFL) & O_ACCMODE) == O_WRONLY)
         return refused(LOAD_OPEN, path, EACCES); // the user may write it, not read it

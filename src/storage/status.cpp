@@ -41,7 +41,7 @@ std::string failure_lines(const StorageStatus& s) {
     case STORAGE_OK: return "";
     case LOAD_RECOVERY_COPY:
         return printed("A recovery copy of this tileset exists: %s\n", s.detail.c_str());
-    case LOAD_OPEN: return printed("Failed to load file: %s\n", path);
+    case LOAD_OPEN: return printed("Failed to load file: %s (%s)\n", path, reason.c_str());
     case LOAD_TOO_LARGE: return printed("Tileset file is too large: %s\n", path);
     case LOAD_READ: return printed("Failed to read file: %s (%s)\n", path, reason.c_str());
     case LOAD_SHORT_HEADER: return printed("Tileset file is shorter than its header: %s\n", path);

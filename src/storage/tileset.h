@@ -171,13 +171,14 @@ std::string storage_reason(const StorageStatus& status);
 //   }
 //   close_file(file);
 struct FileHandle {
-    int dir = -1;        // the folder holding the file; -1 when resolving failed
-    int fd = -1;         // the file (read-write where allowed); -1 when it does not exist
-    int error = 0;       // why resolving failed, or why the file could not be opened
-    int write_error = 0; // why fd is not open for writing; 0 when it is
-    std::string name;    // the file's name in `dir`
-    std::string folder;  // `dir` as a path, for messages
-    std::string shown;   // the path as given, for messages
+    int dir = -1;             // the folder holding the file; -1 when resolving failed
+    int fd = -1;              // the file (read-write where allowed); -1 when it does not exist
+    int error = 0;            // why resolving failed, or why the file could not be opened
+    int write_error = 0;      // why fd is not open for writing; 0 when it is
+    bool not_regular = false; // the path names a folder, a device or the like
+    std::string name;         // the file's name in `dir`
+    std::string folder;       // `dir` as a path, for messages
+    std::string shown;        // the path as given, for messages
 };
 
 // Resolves `path` (a relative one from the folder `base`) and opens its

@@ -58,7 +58,8 @@ TEST_F(CliTest, WrongArgumentCountAsksForATileset) {
 TEST_F(CliTest, EditorFormWithMissingTilesetFailsWithoutAWindow) {
     std::string missing = dir.file("absent.dat");
     expect_output(run_tool({missing}),
-                  "Failed to load file: " + missing + "\nFailed to load tileset!\n");
+                  "Failed to load file: " + missing +
+                      " (No such file or directory)\nFailed to load tileset!\n");
     EXPECT_FALSE(file_exists(missing));
 }
 
@@ -116,7 +117,8 @@ TEST_F(CliTest, BatchWithMissingTilesetSaysSo) {
     write_list("5 7\n7 5\n");
     std::string missing = dir.file("absent.dat");
     expect_output(run_tool({missing, list}),
-                  "Failed to load file: " + missing + "\nFailed to load tileset!\n");
+                  "Failed to load file: " + missing +
+                      " (No such file or directory)\nFailed to load tileset!\n");
     EXPECT_FALSE(file_exists(missing));
 }
 

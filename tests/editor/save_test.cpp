@@ -217,7 +217,7 @@ TEST_F(EditorSaveTest, AnotherUsersLinkInAStickyFolderIsNotFollowed) {
     const std::string link = shared + "/linked.kts";
     ASSERT_NO_FATAL_FAILURE(plant(link));
     bool opened = true;
-    EXPECT_EQ("Failed to load file: " + link + "\nFailed to load tileset!\n",
+    EXPECT_EQ("Failed to load file: " + link + " (Permission denied)\nFailed to load tileset!\n",
               printed_by([&] { opened = editor_open(link.c_str()); }));
     EXPECT_FALSE(opened);
 }
@@ -227,14 +227,18 @@ TEST_F(EditorSaveTest, MissingTilesetFailsToOpen) {
     bool opened = true;
     std::string out = printed_by([&] { opened = editor_open(missing.c_str()); });
     EXPECT_FALSE(opened);
-    EXPECT_EQ("Failed to load file: " + missing + "\nFailed to load tileset!\n", out);
+    EXPECT_EQ("Failed to load file: " + missing +
+                  " (No such file or directory)\nFailed to load tileset!\n",
+              out);
     EXPECT_EQ(nullptr, state().screen);
     editor_close();
     editor_close();
 
     out = printed_by([&] { opened = editor_open(dir.path.c_str()); });
     EXPECT_FALSE(opened);
-    EXPECT_EQ("Failed to load file: " + dir.path + "\nFailed to load tileset!\n", out);
+    EXPECT_EQ("Failed to load file: " + dir.path +
+                  " (not a regular file)\nFailed to load tileset!\n",
+              out);
 }
 
 TEST_F(EditorSaveTest, FailedWriteKeepsTheEditorAndItsEdits) {

@@ -95,14 +95,16 @@ TEST_F(ContainerTest, BytesAfterTheLastStreamAreDropped) {
 TEST_F(ContainerTest, MissingFileFolderOrFifoIsRefusedAtOnce) {
     TilesetFile t = {};
     std::string missing = dir.file("absent.dat");
-    EXPECT_EQ("Failed to load file: " + missing + "\n", storage_message(read_at(missing, t)));
-    expect_refused(dir.path);
+    EXPECT_EQ("Failed to load file: " + missing + " (No such file or directory)\n",
+              storage_message(read_at(missing, t)));
+    EXPECT_EQ("Failed to load file: " + dir.path + " (not a regular file)\n",
+              expect_refused(dir.path));
 
     // A FIFO with no writer must not block the open; the alarm ends a hang.
     std::string fifo = dir.file("fifo.dat");
     ASSERT_EQ(0, mkfifo(fifo.c_str(), 0600));
     alarm(10);
-    EXPECT_EQ("Failed to load file: " + fifo + "\n", expect_refused(fifo));
+    EXPECT_EQ("Failed to load file: " + fifo + " (not a regular file)\n", expect_refused(fifo));
     alarm(0);
 }
 
