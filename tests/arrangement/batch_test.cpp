@@ -366,7 +366,7 @@ TEST(BatchCommand, BadInputsLeaveTheTilesetAsItWas) {
         std::vector<uint8_t> before = read_bytes(cl.tileset);
 
         ProcessResult r = cl.run();
-        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.status, 1);
         if (c.suffix.empty()) {
             EXPECT_EQ(r.out, "Swap list " + cl.list + ": " + c.list_reason +
                                  "\nFailed to load swapfile!\n");

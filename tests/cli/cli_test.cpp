@@ -31,8 +31,8 @@ class CliTest : public ::testing::Test {
 
     void SetUp() override { ASSERT_TRUE(write_bytes(tiles, sample)); }
     void write_list(const std::string& text) { ASSERT_TRUE(write_text(list, text)); }
-    void expect_output(const ProcessResult& r, const std::string& out) {
-        EXPECT_EQ(0, r.status);
+    void expect_output(const ProcessResult& r, const std::string& out, int status) {
+        EXPECT_EQ(status, r.status);
         EXPECT_EQ(out, r.out);
         EXPECT_EQ("", r.err);
     }
@@ -49,17 +49,51 @@ class CliTest : public ::testing::Test {
 
 TEST_F(CliTest, WrongArgumentCountAsksForATileset) {
     write_list("5 7\n7 5\n");
-    expect_output(run_tool({}), NO_TILESET);
-    expect_output(run_tool({tiles, list, tiles}), NO_TILESET);
-    expect_output(run_tool({tiles, list, "x", "y"}), NO_TILESET);
+    expect_output(run_tool({}), NO_TILESET, 2);
+    expect_output(run_tool({tiles, list, tiles}), NO_TILESET, 2);
+    expect_output(run_tool({tiles, list, "x", "y"}), NO_TILESET, 2);
     EXPECT_EQ(sample, read_bytes(tiles));
+}
+
+// A script can trust the status: 0 done, 1 failed (the output says why),
+// 2 a wrong command line.
+TEST_F(CliTest, ExitStatusTellsSuccessFailureAndUsage) {
+    const std::string tool = KELBO_TOOL_PATH, missing = dir.file("absent.dat");
+    const std::string bad = dir.file("bad.txt");
+    ASSERT_TRUE(write_text(bad, "5,7\n"));
+    write_list("5 7\n7 5\n");
+    struct Case {
+        const char* name;
+        std::vector<std::string> argv;
+        int status;
+    };
+    for (const Case& c : std::vector<Case>{
+             {"replay", {tool, tiles, list}, 0},
+             {"no argument", {tool}, 2},
+             {"three arguments", {tool, tiles, list, list}, 2},
+             {"missing tileset", {tool, missing, list}, 1},
+             {"missing list", {tool, tiles, missing}, 1},
+             {"bad list", {tool, tiles, bad}, 1},
+             // under a file size limit below the tileset's size
+             {"failed save",
+              {"/bin/bash", "-c", "ulimit -f 4; exec \"$@\"", "-", tool, tiles, list},
+              1},
+             {"editor, missing tileset", {tool, missing}, 1},
+             {"editor, no window", {tool, tiles}, 1},
+             {"editor alone, no argument", {KELBO_EDITOR_PATH}, 2},
+         }) {
+        ProcessResult r =
+            run_process(c.argv, {"SDL_VIDEODRIVER", "DISPLAY", "SDL_FBDEV=/nonexistent"});
+        EXPECT_EQ(c.status, r.status) << c.name << ": " << r.out;
+    }
 }
 
 TEST_F(CliTest, EditorFormWithMissingTilesetFailsWithoutAWindow) {
     std::string missing = dir.file("absent.dat");
     expect_output(run_tool({missing}),
                   "Failed to load file: " + missing +
-                      " (No such file or directory)\nFailed to load tileset!\n");
+                      " (No such file or directory)\nFailed to load tileset!\n",
+                  1);
     EXPECT_FALSE(file_exists(missing));
 }
 
@@ -67,7 +101,7 @@ TEST_F(CliTest, EditorFormWithMissingTilesetFailsWithoutAWindow) {
 TEST_F(CliTest, EditorFormWithoutADisplaySaysSo) {
     expect_output(run_process({KELBO_TOOL_PATH, tiles},
                               {"SDL_VIDEODRIVER", "DISPLAY", "SDL_FBDEV=/nonexistent"}),
-                  "Failed to open the window: No available video device\n");
+                  "Failed to open the window: No available video device\n", 1);
     EXPECT_EQ(sample, read_bytes(tiles));
 }
 
@@ -86,11 +120,11 @@ TEST_F(CliTest, EditorFormStartsTheInstalledEditorOrSaysItIsMissing) {
                                                  "SDL_FBDEV=/nonexistent"};
 
     expect_output(run_process({tool, tiles}, no_display),
-                  "Failed to start the editor: " + editor + " (No such file or directory)\n");
+                  "Failed to start the editor: " + editor + " (No such file or directory)\n", 1);
     ASSERT_TRUE(write_bytes(editor, read_bytes(KELBO_EDITOR_PATH)));
     ASSERT_EQ(0, chmod(editor.c_str(), 0755));
     expect_output(run_process({tool, tiles}, no_display),
-                  "Failed to open the window: No available video device\n");
+                  "Failed to open the window: No available video device\n", 1);
     EXPECT_EQ(sample, read_bytes(tiles));
 }
 
@@ -109,7 +143,7 @@ TEST_F(CliTest, BatchLoadsNoSdlLibrary) {
 
 TEST_F(CliTest, BatchWithMissingListLeavesTheTilesetAlone) {
     expect_output(run_tool({tiles, dir.file("absent.txt")}),
-                  list_refused(dir.file("absent.txt"), "No such file or directory"));
+                  list_refused(dir.file("absent.txt"), "No such file or directory"), 1);
     EXPECT_EQ(sample, read_bytes(tiles));
 }
 
@@ -118,7 +152,8 @@ TEST_F(CliTest, BatchWithMissingTilesetSaysSo) {
     std::string missing = dir.file("absent.dat");
     expect_output(run_tool({missing, list}),
                   "Failed to load file: " + missing +
-                      " (No such file or directory)\nFailed to load tileset!\n");
+                      " (No such file or directory)\nFailed to load tileset!\n",
+                  1);
     EXPECT_FALSE(file_exists(missing));
 }
 
@@ -131,14 +166,14 @@ TEST_F(CliTest, BatchRefusesAListWithForeignCharacters) {
                    Case{"5,7\n7,5\n", "line 1: unexpected byte 0x2C"},
                    Case{"5 7\n7 5\nx\n", "line 3: unexpected byte 0x78"}}) {
         write_list(c.text);
-        expect_output(run_tool({tiles, list}), list_refused(list, c.reason));
+        expect_output(run_tool({tiles, list}), list_refused(list, c.reason), 1);
         EXPECT_EQ(sample, read_bytes(tiles)) << c.text;
     }
 }
 
 TEST_F(CliTest, BatchSwapsTheTablesOfBothPositions) {
     write_list("5 7\n7 5\n");
-    expect_output(run_tool({tiles, list}), "");
+    expect_output(run_tool({tiles, list}), "", 0);
 
     expect_rewritten_with_info(with_tiles_exchanged(streams.info, 1024, 5, 7));
 }
@@ -149,7 +184,7 @@ TEST_F(CliTest, BatchWithAnEmptyListStillRewritesTheFile) {
     padded.insert(padded.end(), 16, 0x5A);
     ASSERT_TRUE(write_bytes(tiles, padded));
     write_list("");
-    expect_output(run_tool({tiles, list}), "");
+    expect_output(run_tool({tiles, list}), "", 0);
     EXPECT_EQ(sample.size(), read_bytes(tiles).size());
     expect_rewritten_with_info(streams.info);
 }
