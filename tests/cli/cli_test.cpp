@@ -4,6 +4,7 @@
 #include "test_support.h"
 
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -81,11 +82,55 @@ TEST_F(CliTest, ExitStatusTellsSuccessFailureAndUsage) {
              {"editor, missing tileset", {tool, missing}, 1},
              {"editor, no window", {tool, tiles}, 1},
              {"editor alone, no argument", {KELBO_EDITOR_PATH}, 2},
+             {"help", {tool, "--help"}, 0},
+             {"version", {tool, "--version"}, 0},
+             {"unknown option", {tool, "--tiles", list}, 2},
          }) {
         ProcessResult r =
             run_process(c.argv, {"SDL_VIDEODRIVER", "DISPLAY", "SDL_FBDEV=/nonexistent"});
         EXPECT_EQ(c.status, r.status) << c.name << ": " << r.out;
     }
+}
+
+// Runs a program from `folder`, where it writes what it names relatively.
+ProcessResult run_in(const std::string& folder, std::vector<std::string> argv) {
+    argv.insert(argv.begin(), {"/bin/sh", "-c", "cd \"$0\" && exec \"$@\"", folder});
+    return run_process(argv);
+}
+
+// An option is taken only as the first argument; a file named like one is
+// reached as ./NAME.
+TEST_F(CliTest, HelpVersionAndUnknownOptions) {
+    ProcessResult help = run_tool({"--help"});
+    EXPECT_EQ(0, help.status);
+    EXPECT_EQ(0u, help.out.find("Usage: kelbo-tool TILESET\n")) << help.out;
+    EXPECT_EQ(help.out, run_tool({"-h", tiles}).out);
+    expect_output(run_tool({"--version"}), std::string("kelbo-tool ") + KELBO_VERSION + "\n", 0);
+    expect_output(run_tool({"--tiles", list}),
+                  "Unknown option: --tiles\nA file of that name is reached as ./--tiles\n", 2);
+
+    ASSERT_EQ(0, rename(tiles.c_str(), dir.file("--tiles").c_str()));
+    write_list("5 7\n7 5\n");
+    EXPECT_EQ(0, run_in(dir.path, {KELBO_TOOL_PATH, "./--tiles", list}).status);
+    EXPECT_EQ(with_tiles_exchanged(streams.info, 1024, 5, 7),
+              unpacked_stream(read_bytes(dir.file("--tiles")), 0));
+}
+
+TEST_F(CliTest, SampleMakerTakesNoFileNameForAnOption) {
+    const std::string tool = KELBO_MKSAMPLE_PATH;
+    ScratchDir empty;
+    ProcessResult help = run_in(empty.path, {tool, "--help"});
+    EXPECT_EQ(0, help.status);
+    EXPECT_EQ(0u, help.out.find("usage: kelbo-mksample [--large] OUT\n")) << help.out;
+    expect_output(run_in(empty.path, {tool, "--version"}),
+                  std::string("kelbo-mksample ") + KELBO_VERSION + "\n", 0);
+    expect_output(run_in(empty.path, {tool, "--large", "-o"}),
+                  "Unknown option: -o\nA file of that name is reached as ./-o\n", 2);
+    expect_output(run_in(empty.path, {tool, "--large"}), "usage: kelbo-mksample [--large] OUT\n",
+                  2);
+    EXPECT_EQ(std::vector<std::string>{}, folder_entries(empty.path));
+    EXPECT_EQ(0, run_in(empty.path, {tool, "./--help"}).status);
+    EXPECT_EQ(std::vector<std::string>{"--help"}, folder_entries(empty.path));
 }
 
 TEST_F(CliTest, EditorFormWithMissingTilesetFailsWithoutAWindow) {
