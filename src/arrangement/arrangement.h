@@ -164,6 +164,12 @@ bool parse_swap_list(const uint8_t* text, size_t length, SwapList& list,
 bool run_batch(const char* tileset_path, const char* list_path);
 // Prints what storage reported: its warnings, and why it failed.
 void print_status(const StorageStatus& status);
+// Prints what a tileset's load reported, then "Failed to load tileset!"
+// when it failed; true when it loaded.
+bool report_load(const StorageStatus& status);
+// Reads a swap list, or prints why not: "Swap list PATH: REASON", a read
+// error's own line, then "Failed to load swapfile!".
+bool read_swap_list_or_say(const char* path, SwapList& list);
 
 // --- what a list does, without a replay -------------------------------------------
 //
@@ -188,7 +194,7 @@ struct ListCheck {
     };
     std::vector<Doubled> doubled; // tiles that would stand at several
     struct Foreign {
-        uint32_t position, tile;
+        uint32_t line, position, tile; // the line of the entry that puts it there
     };
     std::vector<Foreign> foreign; // positions that would hold a tile past tile_count
     bool clean() const {

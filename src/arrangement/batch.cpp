@@ -5,21 +5,30 @@
 
 void print_status(const StorageStatus& status) { fputs(storage_message(status).c_str(), stdout); }
 
+bool read_swap_list_or_say(const char* path, SwapList& list) {
+    SwapListError why;
+    if (read_swap_list(path, list, &why)) return true;
+    printf("Swap list %s: %s\n", path, describe(why).c_str());
+    if (why.kind == SwapListError::READ) {
+        StorageStatus read;
+        read.failure = LOAD_READ;
+        read.error = why.error;
+        read.path = path;
+        print_status(read);
+    }
+    printf("Failed to load swapfile!\n");
+    return false;
+}
+
+bool report_load(const StorageStatus& status) {
+    print_status(status);
+    if (!status) printf("Failed to load tileset!\n");
+    return bool(status);
+}
+
 bool run_batch(const char* tileset_path, const char* list_path) {
     SwapList list;
-    SwapListError why;
-    if (!read_swap_list(list_path, list, &why)) {
-        printf("Swap list %s: %s\n", list_path, describe(why).c_str());
-        if (why.kind == SwapListError::READ) {
-            StorageStatus read;
-            read.failure = LOAD_READ;
-            read.error = why.error;
-            read.path = list_path;
-            print_status(read);
-        }
-        printf("Failed to load swapfile!\n");
-        return false;
-    }
+    if (!read_swap_list_or_say(list_path, list)) return false;
     // Held from the load to the end of the save, so that a replay running
     // at the same time waits and then works on this one's result; the save
     // replaces the very file that was loaded.
@@ -27,9 +36,7 @@ bool run_batch(const char* tileset_path, const char* list_path) {
     TilesetFile tileset = {};
     StorageStatus status = lock_tileset(tileset_path, file, LOCK_WAIT_MS);
     if (status) status = tileset_load(tileset, file, STREAM_MASK_INFO);
-    print_status(status);
-    if (!status) {
-        printf("Failed to load tileset!\n");
+    if (!report_load(status)) {
         close_file(file);
         return false;
     }

@@ -226,11 +226,7 @@ bool editor_open(const char* path) {
     // is read or written, so that a replay may still run meanwhile.
     StorageStatus status = lock_tileset(path, s.file, INTERACTIVE_LOCK_WAIT_MS, &s.swaps_folder);
     if (status) status = tileset_load(s.tileset, s.file, STREAM_MASK_INFO | STREAM_MASK_IMAGE);
-    print_status(status);
-    if (!status) {
-        printf("Failed to load tileset!\n");
-        return false;
-    }
+    if (!report_load(status)) return false;
     unlock_file(s.file);
     s.on_disk = name_stamp(s.file);
     arrangement_init(s.arrangement, s.tileset);

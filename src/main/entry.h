@@ -1,6 +1,6 @@
 // The command line of kelbo-tool: an option as the first argument (--help,
-// --version), otherwise the number of arguments chooses the batch or the
-// editor route.
+// --version, the list tools), otherwise the number of arguments chooses
+// the batch or the editor route.
 #pragma once
 
 // What the programs exit with.
