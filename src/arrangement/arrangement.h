@@ -149,8 +149,15 @@ constexpr size_t SWAP_LIST_EXACT_ENTRIES = 8192;
 // Writes "from to" for every position whose tile moved to the file `path`
 // names (a relative one taken from `folder`), as replace_file writes a
 // tileset. A failure (LIST_WRITE) names `shown` (default: `path`).
+//
+// With `ours` (the stamp of the list an editor session last wrote, not
+// `exists` before its first), a list there that is not that one is first
+// kept as PATH.~N~ (keep_numbered_copy), so that each session's list stays
+// beside the next; when that fails, nothing is written. `ours` then stamps
+// the list written.
 StorageStatus write_swap_list(const char* path, const uint32_t* origin, uint32_t tile_count,
-                              int folder = AT_FDCWD, const char* shown = nullptr);
+                              int folder = AT_FDCWD, const char* shown = nullptr,
+                              FileStamp* ours = nullptr);
 // Reads the file in pieces, so that even the largest list it accepts
 // (64 MiB) never has to be held whole. On failure `why` (if given) says
 // what was wrong.

@@ -71,8 +71,9 @@ void save(EditorState& s) {
     unlock_file(s.file);
     if (!status) return; // the tileset stays loaded; the user can retry
     history_mark_saved(s.arrangement);
-    status = write_swap_list(s.swaps_name.c_str(), s.arrangement.origin.data(),
-                             s.arrangement.tile_count, s.swaps_folder, s.swaps_path.c_str());
+    status =
+        write_swap_list(s.swaps_name.c_str(), s.arrangement.origin.data(), s.arrangement.tile_count,
+                        s.swaps_folder, s.swaps_path.c_str(), &s.swaps_written);
     print_status(status);
 }
 

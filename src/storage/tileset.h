@@ -263,6 +263,14 @@ ReplaceResult replace_file(FileHandle& file, const FilePiece* pieces, size_t cou
 // A failed replace as a status (`failure` SAVE_WRITE or LIST_WRITE).
 StorageStatus replace_failure(StorageFailure failure, const std::string& path,
                               const ReplaceResult& result);
+// Copies the handle's file, at most `limit` bytes (EFBIG beyond), to a new
+// file NAME.~N~ in `folder` (which may be a path descriptor), N one more
+// than the highest such number there, as cp --backup=numbered names them.
+// The copy has the file's permission bits and takes its name only once it
+// is complete and flushed, never in place of another file. Returns 0, or
+// the errno of a failure that left no copy; `number` is N either way.
+int keep_numbered_copy(const FileHandle& file, int folder, const std::string& name, uint64_t limit,
+                       uint64_t& number);
 // The path of a recovery copy an interrupted in-place save of this file
 // left, beside it or in $TMPDIR (default /tmp); empty when there is none.
 std::string find_recovery_copy(const FileHandle& file);

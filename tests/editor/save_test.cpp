@@ -272,6 +272,63 @@ TEST_F(EditorSaveTest, FailedWriteKeepsTheEditorAndItsEdits) {
     EXPECT_EQ("Kelbo Tool - tiles.kts - at 40: tile 14", state().caption);
 }
 
+// Each session's list stays beside the next, and the chain joins into one
+// list from the original.
+TEST_F(EditorSaveTest, AListFromAnotherSessionIsKeptNumberedBeforeItIsReplaced) {
+    ASSERT_NO_FATAL_FAILURE(open_streams());
+    const std::vector<uint8_t> original = read_bytes(path);
+    ASSERT_NO_FATAL_FAILURE(exchange_14_and_40());
+    key(SDLK_s, KMOD_LCTRL);
+    click_position(5);
+    right_click(cx(6), cy(6));
+    key(SDLK_s, KMOD_LCTRL); // its own list: replaced, not kept
+    const std::string first = read_text(path + ".swaps");
+    ASSERT_EQ(0, chmod((path + ".swaps").c_str(), 0640));
+    EXPECT_EQ((std::vector<std::string>{"tiles.kts", "tiles.kts.swaps"}), folder_entries(dir.path));
+
+    editor_close();
+    ASSERT_TRUE(editor_open(path.c_str()));
+    click_position(14);
+    right_click(cx(15), cy(15));
+    EXPECT_EQ("", printed_by([&] { key(SDLK_s, KMOD_LCTRL); }));
+    EXPECT_EQ(first, read_text(path + ".swaps.~1~"));
+    EXPECT_EQ("15 14\n14 15\n", read_text(path + ".swaps"));
+    struct stat st;
+    ASSERT_EQ(0, stat((path + ".swaps.~1~").c_str(), &st));
+    EXPECT_EQ(0640u, st.st_mode & 07777);
+
+    const std::string joined = dir.file("joined.swaps"), replay = dir.file("replay.kts");
+    ProcessResult r =
+        run_process({KELBO_TOOL_PATH, "--compose", path, path + ".swaps.~1~", path + ".swaps"});
+    ASSERT_TRUE(write_text(joined, r.out));
+    ASSERT_TRUE(write_bytes(replay, original));
+    EXPECT_EQ(0, run_process({KELBO_TOOL_PATH, replay, joined}).status);
+    EXPECT_TRUE(read_bytes(replay) == read_bytes(path));
+}
+
+TEST_F(EditorSaveTest, AListThatCannotBeKeptIsNotReplaced) {
+    const std::string list = path + ".swaps";
+    // Numbers go on from the highest there.
+    ASSERT_TRUE(write_text(list + ".~1~", "1 2\n2 1\n"));
+    ASSERT_TRUE(write_text(list + ".~3~", "1 2\n2 1\n"));
+    ASSERT_TRUE(write_text(list, "3 4\n4 3\n"));
+    ASSERT_EQ(0, truncate(list.c_str(), off_t(65) << 20)); // too large to be a list
+    ASSERT_NO_FATAL_FAILURE(open_streams());
+    ASSERT_NO_FATAL_FAILURE(exchange_14_and_40());
+    EXPECT_EQ("Failed to write swap list: " + list + " (File too large, keeping the old list as " +
+                  list + ".~4~)\n",
+              printed_by([&] { key(SDLK_s, KMOD_LCTRL); }));
+    struct stat st;
+    ASSERT_EQ(0, stat(list.c_str(), &st));
+    EXPECT_EQ(off_t(65) << 20, st.st_size);
+    EXPECT_EQ(4u, folder_entries(dir.path).size());
+
+    ASSERT_EQ(0, truncate(list.c_str(), 8));
+    EXPECT_EQ("", printed_by([&] { key(SDLK_s, KMOD_LCTRL); }));
+    EXPECT_EQ("3 4\n4 3\n", read_text(list + ".~4~"));
+    EXPECT_EQ("40 14\n14 40\n", read_text(list));
+}
+
 } // namespace
 
 namespace {
