@@ -74,6 +74,9 @@ bool lock_file(const char* path, FileHandle& file, long wait_ms, int& error, int
         if (entry && *entry >= 0) close(*entry);
         if (entry) *entry = -1;
         open_file(path, file, base, shown, entry);
+        // A saver renamed a new file over the name between two steps of the
+        // walk: walk it again.
+        if (file.error == ESTALE && attempt + 1 < MAX_REPLACED_RETRIES) continue;
         if (file.fd < 0) return true;
         if (!wait_for_flock(file.fd, wait_ms)) {
             error = errno;

@@ -264,6 +264,18 @@ TEST_F(BatchSwappedNameTest, FolderSwappedAfterTheLockDoesNotRedirectTheSave) {
     EXPECT_TRUE(replayed(folder + ".moved/t.til"));
 }
 
+// Another replay's save renames its file over the name while this one
+// walks the path: it walks again and replays onto that file.
+TEST_F(BatchSwappedNameTest, NameReplacedDuringTheWalkIsWalkedAgain) {
+    const std::string path = dir.file("t.til"), next = dir.file("next.til");
+    ASSERT_TRUE(write_bytes(path, sample));
+    ASSERT_TRUE(write_bytes(next, sample));
+    act_at_syscall(Syscall::OPENAT_RDWR, [&] { rename(next.c_str(), path.c_str()); });
+    EXPECT_EQ("", batch_in_process(path, list));
+    clear_syscall_faults();
+    EXPECT_TRUE(replayed(path));
+}
+
 TEST_F(BatchSwappedNameTest, NameSwappedBeforeAnInPlaceWriteStopsTheSave) {
     const std::string path = dir.file("t.til"), other = dir.file("other-name.til");
     ASSERT_TRUE(write_bytes(path, sample));
