@@ -183,6 +183,8 @@ TEST_F(EditorSaveTest, LockHeldElsewhereFreezesTheSaveForTwoSecondsAndNamesItsHo
     EXPECT_EQ("Tileset file is locked by another program: " + path + " (process " +
                   std::to_string(getpid()) + ")\n",
               out);
+    EXPECT_EQ("locked by another program (process " + std::to_string(getpid()) + ")",
+              storage_reason(state().last_save));
     EXPECT_GE(waited, 1);
     EXPECT_LE(waited, 4);
     EXPECT_EQ(before, read_bytes(path));
@@ -255,6 +257,7 @@ TEST_F(EditorSaveTest, FailedWriteKeepsTheEditorAndItsEdits) {
     std::string out = printed_by([&] { key(SDLK_s, KMOD_LCTRL); });
     ASSERT_EQ(0, setrlimit(RLIMIT_FSIZE, &saved));
     EXPECT_EQ("Failed to save file: " + path + " (File too large)\n", out);
+    EXPECT_EQ("File too large", storage_reason(state().last_save)); // for the caption
     EXPECT_TRUE(state().running);
     EXPECT_EQ(before, read_bytes(path));
     EXPECT_FALSE(file_exists(path + ".swaps"));
@@ -264,6 +267,7 @@ TEST_F(EditorSaveTest, FailedWriteKeepsTheEditorAndItsEdits) {
 
     // Once the limit is lifted, saving again works.
     EXPECT_EQ("", printed_by([&] { key(SDLK_s, KMOD_LCTRL); }));
+    EXPECT_TRUE(state().last_save);
     EXPECT_EQ("40 14\n14 40\n", read_text(path + ".swaps"));
     const std::vector<uint8_t> after = read_bytes(path);
     EXPECT_EQ(streams.info.size(), unpacked_size(after, STREAM_INFO));
