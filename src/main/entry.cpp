@@ -72,6 +72,7 @@ int tool_main(int argc, char** argv) {
     } else {
         printf("I want a tileset!\n");
     }
-    fflush(stdout);
+    // A list printed to a full disk is no list: the caller must not go on.
+    if ((fflush(stdout) != 0 || ferror(stdout)) && status == EXIT_OK) status = EXIT_FAILED;
     return status;
 }
