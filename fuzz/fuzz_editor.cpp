@@ -200,7 +200,7 @@ __attribute__((no_sanitize("coverage"))) Tables tables_of(const EditorState& s) 
 // "Unsaved" must say whether the tables differ from those in the file.
 void check_unsaved(EditorState& s, const std::string& path) {
     TilesetFile disk = {};
-    check(tileset_load(disk, path.c_str(), STREAM_MASK_INFO));
+    check(bool(tileset_load(disk, path.c_str(), STREAM_MASK_INFO)));
     const size_t size = fixed_info_size(disk.version) - TABLES_OFFSET;
     bool differs = memcmp(disk.streams[STREAM_INFO].unpacked + TABLES_OFFSET,
                           s.tileset.streams[STREAM_INFO].unpacked + TABLES_OFFSET, size) != 0;

@@ -54,7 +54,7 @@ struct Sample {
 
 void check_replay(const Sample& sample, const std::string& path, const SwapList& list) {
     TilesetFile after = {};
-    check(tileset_load(after, path.c_str(), STREAM_MASK_INFO | STREAM_MASK_IMAGE));
+    check(bool(tileset_load(after, path.c_str(), STREAM_MASK_INFO | STREAM_MASK_IMAGE)));
 
     // Expected tables: the original with each entry applied, later entries
     // winning, all reading from the original.

@@ -119,13 +119,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     for (unsigned mask = 0; mask < 16; ++mask) {
         TilesetFile tileset = {};
-        bool loaded = tileset_load(tileset, input.c_str(), mask);
+        bool loaded = bool(tileset_load(tileset, input.c_str(), mask));
         check_against_zlib(data, size, mask, loaded, tileset);
         if (loaded && tileset_save(tileset, output.c_str())) {
             struct stat st;
             check(stat(output.c_str(), &st) == 0 && uint64_t(st.st_size) == tileset.file_size);
             TilesetFile reloaded = {};
-            check(tileset_load(reloaded, output.c_str(), mask));
+            check(bool(tileset_load(reloaded, output.c_str(), mask)));
             check_round_trip(tileset, reloaded, mask);
             tileset_release(reloaded);
         }

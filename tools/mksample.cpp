@@ -4,10 +4,34 @@
 #include <cstdio>
 #include <cstring>
 
+namespace {
+
+const char USAGE[] = "usage: kelbo-mksample [--large] OUT\n";
+
+bool is(const char* argument, const char* option) { return strcmp(argument, option) == 0; }
+
+} // namespace
+
 int main(int argc, char** argv) {
-    bool large = argc == 3 && strcmp(argv[1], "--large") == 0;
-    if (argc != 2 && !large) {
-        printf("usage: kelbo-mksample [--large] OUT\n");
+    if (argc >= 2 && (is(argv[1], "--help") || is(argv[1], "-h"))) {
+        printf("%sWrites a sample tileset to OUT: 300 tiles, or with --large the 4096-tile "
+               "layout.\n  -h, --help  print this help\n  --version   print the version\n",
+               USAGE);
+        return 0;
+    }
+    if (argc >= 2 && is(argv[1], "--version")) {
+        printf("kelbo-mksample %s\n", KELBO_VERSION);
+        return 0;
+    }
+    const bool large = argc >= 2 && is(argv[1], "--large");
+    for (int i = large ? 2 : 1; i < argc; ++i) {
+        if (argv[i][0] != '-') continue;
+        printf("Unknown option: %s\n", argv[i]);
+        printf("A file of that name is reached as ./%s\n", argv[i]);
+        return 2;
+    }
+    if (argc != (large ? 3 : 2)) {
+        fputs(USAGE, stdout);
         return 2;
     }
     const char* out = argv[argc - 1];

@@ -12,8 +12,7 @@
 // The editing functions stay below `tile_count` (the usable count of the
 // loaded tileset); only the batch replay, which works on the file and not
 // on an arrangement, writes any entry its list names. Nothing here draws or
-// reads input, and only the swap-list reader and writer and the batch
-// route print.
+// reads input, and only the batch route prints.
 #pragma once
 
 #include "../storage/tileset.h"
@@ -149,10 +148,16 @@ constexpr size_t SWAP_LIST_EXACT_ENTRIES = 8192;
 
 // Writes "from to" for every position whose tile moved to the file `path`
 // names (a relative one taken from `folder`), as replace_file writes a
-// tileset. Prints a message, naming `shown` (default: `path`), and returns
-// false when the file cannot be written.
-bool write_swap_list(const char* path, const uint32_t* origin, uint32_t tile_count,
-                     int folder = AT_FDCWD, const char* shown = nullptr);
+// tileset. A failure (LIST_WRITE) names `shown` (default: `path`).
+//
+// With `ours` (the stamp of the list an editor session last wrote, not
+// `exists` before its first), a list there that is not that one is first
+// kept as PATH.~N~ (keep_numbered_copy), so that each session's list stays
+// beside the next; when that fails, nothing is written. `ours` then stamps
+// the list written.
+StorageStatus write_swap_list(const char* path, const uint32_t* origin, uint32_t tile_count,
+                              int folder = AT_FDCWD, const char* shown = nullptr,
+                              FileStamp* ours = nullptr);
 // Reads the file in pieces, so that even the largest list it accepts
 // (64 MiB) never has to be held whole. On failure `why` (if given) says
 // what was wrong.
@@ -161,7 +166,17 @@ bool read_swap_list(const char* path, SwapList& list, SwapListError* why = nullp
 // digit or a separator.
 bool parse_swap_list(const uint8_t* text, size_t length, SwapList& list,
                      SwapListError* why = nullptr);
-void run_batch(const char* tileset_path, const char* list_path);
+// The batch route: replays the list onto the tileset file and says why
+// when it cannot; false then.
+bool run_batch(const char* tileset_path, const char* list_path);
+// Prints what storage reported: its warnings, and why it failed.
+void print_status(const StorageStatus& status);
+// Prints what a tileset's load reported, then "Failed to load tileset!"
+// when it failed; true when it loaded.
+bool report_load(const StorageStatus& status);
+// Reads a swap list, or prints why not: "Swap list PATH: REASON", a read
+// error's own line, then "Failed to load swapfile!".
+bool read_swap_list_or_say(const char* path, SwapList& list);
 
 // --- what a list does, without a replay -------------------------------------------
 //
@@ -186,7 +201,7 @@ struct ListCheck {
     };
     std::vector<Doubled> doubled; // tiles that would stand at several
     struct Foreign {
-        uint32_t position, tile;
+        uint32_t line, position, tile; // the line of the entry that puts it there
     };
     std::vector<Foreign> foreign; // positions that would hold a tile past tile_count
     bool clean() const {

@@ -1,32 +1,44 @@
 // The batch route: replay a swap list onto a tileset file.
 #include "arrangement.h"
 
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 
-void run_batch(const char* tileset_path, const char* list_path) {
-    SwapList list;
+void print_status(const StorageStatus& status) { fputs(storage_message(status).c_str(), stdout); }
+
+bool read_swap_list_or_say(const char* path, SwapList& list) {
     SwapListError why;
-    if (!read_swap_list(list_path, list, &why)) {
-        printf("Swap list %s: %s\n", list_path, describe(why).c_str());
-        if (why.kind == SwapListError::READ) {
-            errno = why.error;
-            print_read_failure(list_path);
-        }
-        printf("Failed to load swapfile!\n");
-        return;
+    if (read_swap_list(path, list, &why)) return true;
+    printf("Swap list %s: %s\n", path, describe(why).c_str());
+    if (why.kind == SwapListError::READ) {
+        StorageStatus read;
+        read.failure = LOAD_READ;
+        read.error = why.error;
+        read.path = path;
+        print_status(read);
     }
+    printf("Failed to load swapfile!\n");
+    return false;
+}
+
+bool report_load(const StorageStatus& status) {
+    print_status(status);
+    if (!status) printf("Failed to load tileset!\n");
+    return bool(status);
+}
+
+bool run_batch(const char* tileset_path, const char* list_path) {
+    SwapList list;
+    if (!read_swap_list_or_say(list_path, list)) return false;
     // Held from the load to the end of the save, so that a replay running
     // at the same time waits and then works on this one's result; the save
     // replaces the very file that was loaded.
     FileHandle file;
     TilesetFile tileset = {};
-    if (!lock_tileset(tileset_path, file, LOCK_WAIT_MS) ||
-        !tileset_load(tileset, file, STREAM_MASK_INFO)) {
-        printf("Failed to load tileset!\n");
+    StorageStatus status = lock_tileset(tileset_path, file, LOCK_WAIT_MS);
+    if (status) status = tileset_load(tileset, file, STREAM_MASK_INFO);
+    if (!report_load(status)) {
         close_file(file);
-        return;
+        return false;
     }
 
     // Every entry reads from the tables as loaded, so entries never see each
@@ -44,7 +56,9 @@ void run_batch(const char* tileset_path, const char* list_path) {
     source = std::vector<uint8_t>();
     list.entries = std::vector<uint32_t>();
 
-    tileset_save(tileset, file);
+    status = tileset_save(tileset, file);
+    print_status(status);
     tileset_release(tileset);
     close_file(file);
+    return bool(status);
 }

@@ -21,8 +21,10 @@ ListCheck check_list(const SwapList& list, uint32_t capacity, uint32_t tile_coun
     ListCheck c;
     c.entries = list.entries.size();
     const uint32_t mask = capacity - 1;
+    std::vector<uint32_t> line_of(capacity, 0); // of the entry that writes a position last
     for (size_t i = 0; i < list.entries.size(); ++i) {
         uint32_t to = (list.entries[i] >> 16) & mask;
+        line_of[to] = list.lines[i];
         if (to >= tile_count) c.past_end.push_back({list.lines[i], to});
     }
     const std::vector<uint32_t> tile_at = replay_map(list, capacity);
@@ -32,7 +34,7 @@ ListCheck check_list(const SwapList& list, uint32_t capacity, uint32_t tile_coun
         if (tile_at[p] < tile_count)
             where[tile_at[p]].push_back(p);
         else
-            c.foreign.push_back({p, tile_at[p]});
+            c.foreign.push_back({line_of[p], p, tile_at[p]});
     }
     for (uint32_t t = 0; t < tile_count; ++t) {
         if (where[t].empty()) c.nowhere.push_back(t);

@@ -99,8 +99,8 @@ void finish(Parser& p) {
 
 } // namespace
 
-bool write_swap_list(const char* path, const uint32_t* origin, uint32_t tile_count, int folder,
-                     const char* shown) {
+StorageStatus write_swap_list(const char* path, const uint32_t* origin, uint32_t tile_count,
+                              int folder, const char* shown, FileStamp* ours) {
     std::string text;
     char line[32];
     for (uint32_t i = 0; i < tile_count; ++i) {
@@ -108,21 +108,34 @@ bool write_swap_list(const char* path, const uint32_t* origin, uint32_t tile_cou
         int n = snprintf(line, sizeof line, "%i %i\n", int(origin[i]), int(i));
         text.append(line, size_t(n));
     }
+    if (!shown) shown = path;
     // Only the editor writes swap lists: it waits no longer than for its
     // tileset.
     FileHandle file;
     int error = 0;
+    int entry = -1; // the folder the path's own last name is in
+    uint64_t kept = 0;
     ReplaceResult result = {false, 0, {}, {}};
-    if (lock_file(path, file, INTERACTIVE_LOCK_WAIT_MS, error, folder, shown)) {
+    const char* slash = strrchr(path, '/');
+    if (!lock_file(path, file, INTERACTIVE_LOCK_WAIT_MS, error, folder, shown,
+                   ours ? &entry : nullptr)) {
+        result.error = error;
+    } else if (ours && file.fd >= 0 && !same_stamp(name_stamp(file), *ours) &&
+               (result.error = keep_numbered_copy(file, entry, slash ? slash + 1 : path,
+                                                  SWAP_LIST_LIMIT, kept)) != 0) {
+        // Another session's list that could not be kept is not written over.
+    } else {
+        kept = 0; // named only when keeping it failed
         FilePiece piece = {reinterpret_cast<const uint8_t*>(text.data()), text.size()};
         result = replace_file(file, &piece, 1);
-    } else {
-        result.error = error;
+        if (result.ok && ours) *ours = name_stamp(file);
     }
     close_file(file);
-    if (!result.ok)
-        print_replace_failure("Failed to write swap list", shown ? shown : path, result);
-    return result.ok;
+    if (entry >= 0) close(entry);
+    if (result.ok) return StorageStatus{};
+    StorageStatus status = replace_failure(LIST_WRITE, shown, result);
+    if (kept > 0) status.backup = std::string(shown) + ".~" + std::to_string(kept) + "~";
+    return status;
 }
 
 bool parse_swap_list(const uint8_t* text, size_t length, SwapList& list, SwapListError* why) {

@@ -47,8 +47,12 @@ struct EditorState {
     std::string swaps_path;   // TILESET.swaps, for messages
     std::string swaps_name;   // its last name, taken from swaps_folder
     int swaps_folder = -1;    // the folder the tileset path's last name is in
+    FileStamp swaps_written;  // the .swaps this session last wrote
     TilesetFile tileset;
     FileStamp on_disk; // the file as opened or last saved, or as the user was told of it
+    // What storage reported for the last save (Ctrl+S): when it failed,
+    // storage_reason(last_save) says why in a phrase.
+    StorageStatus last_save;
     Arrangement arrangement;
     std::string caption; // as last set
     EditorMode mode;

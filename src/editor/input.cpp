@@ -28,7 +28,11 @@ bool position_at(const EditorState& s, int x, int y, uint32_t& p) {
     return p < s.arrangement.tile_count;
 }
 
-const char* const LOCKED = "not saved: the file is locked by another program";
+// The caption's word on a save that did not happen.
+std::string not_saved(const StorageStatus& status) {
+    if (status.failure == LOCKED) return "not saved: the file is locked by another program";
+    return "not saved: " + storage_reason(status);
+}
 
 // Whether the save may write: the name must lead to the file as the user
 // last knew it. A change by another program is told once and not
@@ -49,36 +53,49 @@ bool may_overwrite(EditorState& s) {
             s.message = "not saved: the file changed on disk; Ctrl+S again to overwrite";
             return false;
         }
-        if (!lock_tileset(s.tileset_path, s.file, INTERACTIVE_LOCK_WAIT_MS)) {
-            s.message = LOCKED;
+        s.last_save = lock_tileset(s.tileset_path, s.file, INTERACTIVE_LOCK_WAIT_MS);
+        print_status(s.last_save);
+        if (!s.last_save) {
+            s.message = not_saved(s.last_save);
             return false;
         }
     }
 }
 
 // Saves only with an empty holding area; otherwise shows what is held.
+// What storage reported is printed and kept in `last_save`, and what came
+// of it is the caption's message.
 void save(EditorState& s) {
     if (s.arrangement.holding_count != 0) {
         s.mode = MODE_HOLDING;
         s.message = "place the held tiles before saving";
         return;
     }
-    if (!relock_tileset(s.file, INTERACTIVE_LOCK_WAIT_MS)) {
-        s.message = LOCKED;
+    StorageStatus& status = s.last_save;
+    status = relock_tileset(s.file, INTERACTIVE_LOCK_WAIT_MS);
+    print_status(status);
+    if (!status) {
+        s.message = not_saved(status);
         return;
     }
     if (!may_overwrite(s)) {
         unlock_file(s.file);
         return;
     }
-    bool saved = tileset_save(s.tileset, s.file);
-    if (saved) s.on_disk = name_stamp(s.file);
+    status = tileset_save(s.tileset, s.file);
+    print_status(status);
+    if (status) s.on_disk = name_stamp(s.file);
     unlock_file(s.file);
-    if (!saved) return; // the tileset stays loaded; the user can retry
+    if (!status) { // the tileset stays loaded; the user can retry
+        s.message = not_saved(status);
+        return;
+    }
     history_mark_saved(s.arrangement);
-    s.message = "saved";
-    write_swap_list(s.swaps_name.c_str(), s.arrangement.origin.data(), s.arrangement.tile_count,
-                    s.swaps_folder, s.swaps_path.c_str());
+    status =
+        write_swap_list(s.swaps_name.c_str(), s.arrangement.origin.data(), s.arrangement.tile_count,
+                        s.swaps_folder, s.swaps_path.c_str(), &s.swaps_written);
+    print_status(status);
+    s.message = status ? "saved" : "saved, but the swap list was not: " + storage_reason(status);
 }
 
 void tileset_key_down(const SDL_KeyboardEvent& key) {

@@ -242,11 +242,9 @@ bool editor_open(const char* path) {
     s.tileset_path = path;
     // The file stays open for the session; its lock is held only while it
     // is read or written, so that a replay may still run meanwhile.
-    if (!lock_tileset(path, s.file, INTERACTIVE_LOCK_WAIT_MS, &s.swaps_folder) ||
-        !tileset_load(s.tileset, s.file, STREAM_MASK_INFO | STREAM_MASK_IMAGE)) {
-        printf("Failed to load tileset!\n");
-        return false;
-    }
+    StorageStatus status = lock_tileset(path, s.file, INTERACTIVE_LOCK_WAIT_MS, &s.swaps_folder);
+    if (status) status = tileset_load(s.tileset, s.file, STREAM_MASK_INFO | STREAM_MASK_IMAGE);
+    if (!report_load(status)) return false;
     unlock_file(s.file);
     s.on_disk = name_stamp(s.file);
     arrangement_init(s.arrangement, s.tileset);

@@ -67,7 +67,9 @@ void keep_unsaved_work(EditorState& s) {
     // tiles may as well go back in its own tables.
     fill_empty_positions(a);
     std::string copy;
-    if (!tileset_save(s.tileset, s.file, &copy)) return;
-    write_swap_list((copy + ".swaps").c_str(), a.origin.data(), a.tile_count);
+    StorageStatus status = tileset_save(s.tileset, s.file, &copy);
+    print_status(status);
+    if (!status) return;
+    print_status(write_swap_list((copy + ".swaps").c_str(), a.origin.data(), a.tile_count));
     printf("The new content is kept in: %s\n", copy.c_str());
 }

@@ -3,7 +3,6 @@
 #include "tileset.h"
 
 #include <cerrno>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -64,18 +63,23 @@ void free_packed(TilesetFile& t) {
     }
 }
 
-const char* const SHORTER_THAN_TABLE = "Tileset file is shorter than its stream table promises: ";
+// A refusal of the file at `path`.
+StorageStatus refused(StorageFailure failure, const char* path, int error = 0) {
+    StorageStatus status;
+    status.failure = failure;
+    status.path = path;
+    status.error = error;
+    return status;
+}
 
 // Reads exactly `length` bytes, or says why not: an I/O error with its
-// reason, otherwise the file ended early and `ended_early` is printed.
-bool read_exactly(int fd, uint8_t* data, size_t length, const char* path, const char* ended_early) {
+// reason, otherwise the file ended early (`ended_early`).
+StorageStatus read_exactly(int fd, uint8_t* data, size_t length, const char* path,
+                           StorageFailure ended_early) {
     int64_t got = read_up_to(fd, data, length);
-    if (got == int64_t(length)) return true;
-    if (got < 0)
-        print_read_failure(path);
-    else
-        printf("%s%s\n", ended_early, path);
-    return false;
+    if (got == int64_t(length)) return StorageStatus{};
+    if (got < 0) return refused(LOAD_READ, path, errno);
+    return refused(ended_early, path);
 }
 
 } // namespace
@@ -106,77 +110,67 @@ int64_t read_up_to(int fd, uint8_t* data, size_t length) {
     return int64_t(done);
 }
 
-void print_read_failure(const char* path) {
-    printf("Failed to read file: %s (%s)\n", path, strerror(errno));
-}
-
-bool read_container(const FileHandle& file, TilesetFile& tileset) {
+StorageStatus read_container(const FileHandle& file, TilesetFile& tileset) {
     const char* path = file.shown.c_str();
     struct stat st;
-    if (file.fd < 0 || (fcntl(file.fd, F_GETFL) & O_ACCMODE) == O_WRONLY ||
-        fstat(file.fd, &st) != 0 || lseek(file.fd, 0, SEEK_SET) != 0) {
-        printf("Failed to load file: %s\n", path);
-        return false;
+    if (file.fd < 0) {
+        // A missing file is no failure to open_file, which lets a save create it.
+        StorageStatus status = refused(LOAD_OPEN, path, file.error ? file.error : ENOENT);
+        status.not_regular = file.not_regular;
+        return status;
     }
+    if ((fcntl(file.fd, F_GETFL) & O_ACCMODE) == O_WRONLY)
+        return refused(LOAD_OPEN, path, EACCES); // the user may write it, not read it
+    if (fstat(file.fd, &st) != 0 || lseek(file.fd, 0, SEEK_SET) != 0)
+        return refused(LOAD_OPEN, path, errno);
     const int fd = file.fd;
     const uint64_t size = uint64_t(st.st_size);
     // Sizes in the header are 32-bit; a longer file could not be saved back.
-    if (size > UINT32_MAX) {
-        printf("Tileset file is too large: %s\n", path);
-        return false;
-    }
+    if (size > UINT32_MAX) return refused(LOAD_TOO_LARGE, path);
 
     uint8_t header[HEADER_SIZE];
-    if (!read_exactly(fd, header, HEADER_SIZE, path, "Tileset file is shorter than its header: "))
-        return false;
+    StorageStatus status = read_exactly(fd, header, HEADER_SIZE, path, LOAD_SHORT_HEADER);
+    if (!status) return status;
     TilesetFile loaded = tileset;
     decode_header(header, loaded);
 
     // Refuse before allocating: the sizes in the table must fit in the file.
     uint64_t promised = HEADER_SIZE;
     for (const StreamSlot& s : loaded.streams) promised += s.packed_size;
-    if (promised > size) {
-        printf("%s%s\n", SHORTER_THAN_TABLE, path);
-        return false;
-    }
+    if (promised > size) return refused(LOAD_SHORT_TABLE, path);
 
-    bool ok = true;
     for (StreamSlot& s : loaded.streams) {
         // One spare byte keeps an empty stream's buffer present.
         s.packed = static_cast<uint8_t*>(malloc(size_t(s.packed_size) + 1));
-        if (!s.packed) ok = false;
+        if (!s.packed) status = refused(LOAD_OUT_OF_MEMORY, path);
     }
-    if (!ok) printf("Out of memory while loading: %s\n", path);
     // The file may have shrunk since it was measured.
-    for (int i = 0; ok && i < STREAM_COUNT; ++i) {
+    for (int i = 0; status && i < STREAM_COUNT; ++i) {
         StreamSlot& s = loaded.streams[i];
-        ok = read_exactly(fd, s.packed, s.packed_size, path, SHORTER_THAN_TABLE);
+        status = read_exactly(fd, s.packed, s.packed_size, path, LOAD_SHORT_TABLE);
     }
-    if (!ok) {
+    if (!status) {
         free_packed(loaded);
-        return false;
+        return status;
     }
     tileset = loaded;
-    return true;
+    status.path = path; // for what the rest of a load may report
+    return status;
 }
 
-bool write_container(FileHandle& file, const TilesetFile& tileset, std::string* copy) {
-    const char* path = file.shown.c_str();
+StorageStatus write_container(FileHandle& file, const TilesetFile& tileset, std::string* copy) {
     uint8_t header[HEADER_SIZE];
     encode_header(tileset, header);
     FilePiece pieces[1 + STREAM_COUNT] = {{header, HEADER_SIZE}};
     for (int i = 0; i < STREAM_COUNT; ++i) {
         const StreamSlot& s = tileset.streams[i];
-        if (s.packed_size > 0 && !s.packed) {
-            print_replace_failure("Failed to save file", path,
-                                  ReplaceResult{false, EINVAL, {}, {}});
-            return false;
-        }
+        if (s.packed_size > 0 && !s.packed)
+            return replace_failure(SAVE_WRITE, file.shown, ReplaceResult{false, EINVAL, {}, {}});
         pieces[1 + i] = {s.packed, s.packed_size};
     }
     ReplaceResult result = copy ? keep_recovery_copy(file, pieces, 1 + STREAM_COUNT)
                                 : replace_file(file, pieces, 1 + STREAM_COUNT);
-    if (!result.ok) print_replace_failure("Failed to save file", path, result);
-    if (copy && result.ok) *copy = result.kept_copy;
-    return result.ok;
+    if (!result.ok) return replace_failure(SAVE_WRITE, file.shown, result);
+    if (copy) *copy = result.kept_copy;
+    return StorageStatus{};
 }

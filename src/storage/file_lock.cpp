@@ -58,13 +58,12 @@ long lock_holder(int fd) {
     return holder;
 }
 
-void print_locked(const FileHandle& file) {
-    long holder = lock_holder(file.fd);
-    if (holder > 0)
-        printf("Tileset file is locked by another program: %s (process %ld)\n", file.shown.c_str(),
-               holder);
-    else
-        printf("Tileset file is locked by another program: %s\n", file.shown.c_str());
+StorageStatus locked(const FileHandle& file) {
+    StorageStatus status;
+    status.failure = LOCKED;
+    status.path = file.shown;
+    status.holder = lock_holder(file.fd);
+    return status;
 }
 
 } // namespace
@@ -75,6 +74,9 @@ bool lock_file(const char* path, FileHandle& file, long wait_ms, int& error, int
         if (entry && *entry >= 0) close(*entry);
         if (entry) *entry = -1;
         open_file(path, file, base, shown, entry);
+        // A saver renamed a new file over the name between two steps of the
+        // walk: walk it again.
+        if (file.error == ESTALE && attempt + 1 < MAX_REPLACED_RETRIES) continue;
         if (file.fd < 0) return true;
         if (!wait_for_flock(file.fd, wait_ms)) {
             error = errno;
@@ -88,19 +90,19 @@ bool lock_file(const char* path, FileHandle& file, long wait_ms, int& error, int
     return false;
 }
 
-bool lock_tileset(const char* path, FileHandle& file, long wait_ms, int* entry) {
+StorageStatus lock_tileset(const char* path, FileHandle& file, long wait_ms, int* entry) {
     int error = 0;
-    if (lock_file(path, file, wait_ms, error, AT_FDCWD, nullptr, entry)) return true;
-    print_locked(file);
+    if (lock_file(path, file, wait_ms, error, AT_FDCWD, nullptr, entry)) return StorageStatus{};
+    StorageStatus status = locked(file);
     close_file(file);
-    return false;
+    return status;
 }
 
-bool relock_tileset(FileHandle& file, long wait_ms) {
-    if (file.fd < 0 || wait_for_flock(file.fd, wait_ms)) return true;
-    if (errno != EWOULDBLOCK) return true; // no lock to be had: the save goes on as before
-    print_locked(file);
-    return false;
+StorageStatus relock_tileset(FileHandle& file, long wait_ms) {
+    if (file.fd < 0 || wait_for_flock(file.fd, wait_ms)) return StorageStatus{};
+    // No lock to be had: the save goes on as before.
+    if (errno != EWOULDBLOCK) return StorageStatus{};
+    return locked(file);
 }
 
 void unlock_file(FileHandle& file) {

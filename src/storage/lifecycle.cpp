@@ -2,7 +2,6 @@
 #include "tileset.h"
 
 #include <cerrno>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <zlib.h>
@@ -43,45 +42,46 @@ bool count_span_records(const uint8_t* data, uint32_t size, uint32_t& count) {
     return pos == size;
 }
 
-void bind_views(TilesetFile& t) {
+void bind_views(TilesetFile& t, std::vector<StorageWarning>& warnings) {
     StreamSlot* s = t.streams;
     if (s[STREAM_INFO].unpacked) t.info = bind_info_view(s[STREAM_INFO].unpacked, t.version);
     if (s[STREAM_IMAGE].unpacked) {
         t.images = s[STREAM_IMAGE].unpacked;
         t.image_block_count = held_size(t, STREAM_IMAGE) / IMAGE_BYTES;
-        if (held_size(t, STREAM_IMAGE) % IMAGE_BYTES != 0) printf("Hmm 1\n\n");
+        if (held_size(t, STREAM_IMAGE) % IMAGE_BYTES != 0) warnings.push_back(WARN_IMAGE_SIZE);
     }
     if (s[STREAM_SPAN].unpacked) {
         t.spans = s[STREAM_SPAN].unpacked;
         if (!count_span_records(t.spans, held_size(t, STREAM_SPAN), t.span_record_count))
-            printf("Hmm 2\n\n");
+            warnings.push_back(WARN_SPAN_OVERRUN);
     }
     if (s[STREAM_BLOCK].unpacked) {
         t.blocks = s[STREAM_BLOCK].unpacked;
         t.block_count = held_size(t, STREAM_BLOCK) / BLOCK_BYTES;
-        if (held_size(t, STREAM_BLOCK) % BLOCK_BYTES != 0) printf("Hmm 3\n\n");
+        if (held_size(t, STREAM_BLOCK) % BLOCK_BYTES != 0) warnings.push_back(WARN_BLOCK_SIZE);
     }
 }
 
-// Inflates the streams in `mask` and binds the views over them.
-bool unpack_streams(TilesetFile& tileset, const char* path, unsigned mask) {
+// Inflates the streams in `mask` and binds the views over them; the
+// tileset is released when that fails.
+void unpack_streams(TilesetFile& tileset, unsigned mask, StorageStatus& status) {
     for (int i = 0; i < STREAM_COUNT; ++i) {
         if (!(mask & (1u << i))) continue;
         uint8_t* data = stream_unpack(tileset, i);
         if (!data) {
-            printf("An error occurred while uncompressing stream %i!\n", i);
+            status.failure = LOAD_UNPACK;
+            status.stream = i;
             tileset_release(tileset);
-            return false;
+            return;
         }
         tileset.streams[i].unpacked = data;
     }
     if (tileset.streams[STREAM_INFO].unpacked && !pad_info_stream(tileset)) {
-        printf("Out of memory while loading: %s\n", path);
+        status.failure = LOAD_OUT_OF_MEMORY;
         tileset_release(tileset);
-        return false;
+        return;
     }
-    bind_views(tileset);
-    return true;
+    bind_views(tileset, status.warnings);
 }
 
 } // namespace
@@ -93,64 +93,70 @@ uint32_t streams_checksum(const TilesetFile& tileset) {
     return uint32_t(crc);
 }
 
-bool tileset_load(TilesetFile& tileset, const FileHandle& file, unsigned mask) {
+StorageStatus tileset_load(TilesetFile& tileset, const FileHandle& file, unsigned mask) {
     memset(&tileset, 0, sizeof tileset);
-    const char* path = file.shown.c_str();
     // A copy left by an interrupted in-place save means the file may be
     // torn: a save now would seal the damage with a fresh checksum.
     const std::string copy = find_recovery_copy(file);
     if (!copy.empty()) {
-        printf("A recovery copy of this tileset exists: %s\n", copy.c_str());
-        return false;
+        StorageStatus status;
+        status.failure = LOAD_RECOVERY_COPY;
+        status.path = file.shown;
+        status.detail = copy;
+        return status;
     }
-    if (!read_container(file, tileset)) return false;
+    StorageStatus status = read_container(file, tileset);
+    if (!status) return status;
     // Files from elsewhere may carry a stale checksum, so this only warns.
-    if (streams_checksum(tileset) != tileset.checksum)
-        printf("Tileset checksum does not match its content: %s\n\n", path);
-    return unpack_streams(tileset, path, mask);
+    if (streams_checksum(tileset) != tileset.checksum) status.warnings.push_back(WARN_CHECKSUM);
+    unpack_streams(tileset, mask, status);
+    return status;
 }
 
-bool tileset_load(TilesetFile& tileset, const char* path, unsigned mask) {
+StorageStatus tileset_load(TilesetFile& tileset, const char* path, unsigned mask) {
     memset(&tileset, 0, sizeof tileset);
     FileHandle file;
     open_file(path, file);
-    bool ok = read_container(file, tileset) && unpack_streams(tileset, path, mask);
+    StorageStatus status = read_container(file, tileset);
+    if (status) unpack_streams(tileset, mask, status);
     close_file(file);
-    return ok;
+    return status;
 }
 
-bool tileset_save(TilesetFile& tileset, FileHandle& file, std::string* copy) {
+StorageStatus tileset_save(TilesetFile& tileset, FileHandle& file, std::string* copy) {
     StreamSlot* s = tileset.streams;
-    if (s[STREAM_INFO].unpacked && !stream_pack(tileset, STREAM_INFO, s[STREAM_INFO].unpacked,
-                                                fixed_info_size(tileset.version))) {
+    if (s[STREAM_INFO].unpacked) {
+        StorageStatus packed = stream_pack(tileset, STREAM_INFO, s[STREAM_INFO].unpacked,
+                                           fixed_info_size(tileset.version));
         // The slot is unchanged, so the caller keeps its tables for a retry.
-        printf("An error occurred while compressing stream %i!\n", STREAM_INFO);
-        return false;
+        if (!packed) {
+            packed.pack = packed.failure;
+            packed.failure = SAVE_PACK;
+            packed.path = file.shown;
+            return packed;
+        }
     }
 
     uint64_t size = HEADER_SIZE;
     for (int i = 0; i < STREAM_COUNT; ++i) size += s[i].packed_size;
     // The header holds the size in 32 bits; a larger file would lie about it.
-    if (size > UINT32_MAX) {
-        print_replace_failure("Failed to save file", file.shown.c_str(),
-                              ReplaceResult{false, EFBIG, {}, {}});
-        return false;
-    }
+    if (size > UINT32_MAX)
+        return replace_failure(SAVE_WRITE, file.shown, ReplaceResult{false, EFBIG, {}, {}});
     tileset.checksum = streams_checksum(tileset);
     tileset.file_size = uint32_t(size);
     return write_container(file, tileset, copy);
 }
 
-bool tileset_save(TilesetFile& tileset, const char* path) {
+StorageStatus tileset_save(TilesetFile& tileset, const char* path) {
     FileHandle file;
     int error = 0;
-    bool ok = lock_file(path, file, LOCK_WAIT_MS, error);
-    if (ok)
-        ok = tileset_save(tileset, file);
+    StorageStatus status;
+    if (lock_file(path, file, LOCK_WAIT_MS, error))
+        status = tileset_save(tileset, file);
     else
-        print_replace_failure("Failed to save file", path, ReplaceResult{false, error, {}, {}});
+        status = replace_failure(SAVE_WRITE, path, ReplaceResult{false, error, {}, {}});
     close_file(file);
-    return ok;
+    return status;
 }
 
 void tileset_release(TilesetFile& tileset) {

@@ -21,6 +21,7 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -272,9 +273,10 @@ void remove_copy(RecoveryCopy& copy) {
 
 // Writes the pieces to a new file that takes `name` in the folder only once
 // it is complete and flushed, together with the folder, and never in place
-// of an existing file. Returns 0, or the errno of a failure that left
-// nothing behind.
-int write_new_file(int dir, const std::string& name, const FilePiece* pieces, size_t count) {
+// of an existing file; it is 0600 until named, then `mode`. Returns 0, or
+// the errno of a failure that left nothing behind.
+int write_new_file(int dir, const std::string& name, const FilePiece* pieces, size_t count,
+                   mode_t mode) {
     if (fcntl(dir, F_GETFL) & O_PATH) return EACCES; // a folder we cannot flush
     for (bool allow_unnamed : {true, false}) {
         std::string temp;
@@ -283,6 +285,7 @@ int write_new_file(int dir, const std::string& name, const FilePiece* pieces, si
         bool written = write_pieces(fd, pieces, count) && fsync(fd) == 0;
         bool named = written && link_as(fd, dir, temp, name);
         int error = errno;
+        if (named && mode != 0600) fchmod(fd, mode);
         if (!temp.empty()) unlinkat(dir, temp.c_str(), 0);
         close(fd);
         if (named && fsync(dir) != 0 && errno != EINVAL) {
@@ -307,12 +310,12 @@ bool write_recovery_copy(const FileHandle& file, uint64_t inode, const FilePiece
     copy.name = recovery_name(file.name, inode);
     copy.dir = file.dir;
     copy.folder = file.folder;
-    int error = write_new_file(copy.dir, copy.name, pieces, count);
+    int error = write_new_file(copy.dir, copy.name, pieces, count, 0600);
     if (cannot_write_folder(error)) {
         copy.folder = temp_folder();
         copy.dir = open(copy.folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         copy.own_dir = copy.dir >= 0;
-        error = copy.own_dir ? write_new_file(copy.dir, copy.name, pieces, count) : errno;
+        error = copy.own_dir ? write_new_file(copy.dir, copy.name, pieces, count, 0600) : errno;
         if (error != 0 && copy.own_dir) close(copy.dir);
     }
     errno = error;
@@ -363,7 +366,70 @@ ReplaceResult replace_in_place(FileHandle& file, const struct stat& old, const F
     return result;
 }
 
+// The highest N of the names NAME.~N~ in the folder; 0 when there is none
+// or the folder cannot be listed.
+uint64_t highest_numbered_copy(int dir, const std::string& name) {
+    int listing = dup(dir);
+    DIR* d = listing >= 0 ? fdopendir(listing) : nullptr;
+    if (!d) {
+        if (listing >= 0) close(listing);
+        return 0;
+    }
+    const std::string prefix = name + ".~";
+    uint64_t highest = 0;
+    while (dirent* e = readdir(d)) {
+        const char* number = e->d_name + prefix.size();
+        if (strncmp(e->d_name, prefix.c_str(), prefix.size()) != 0 ||
+            !isdigit((unsigned char)*number))
+            continue;
+        uint64_t n = 0;
+        size_t digits = 0;
+        for (; isdigit((unsigned char)number[digits]) && digits < 18; ++digits)
+            n = n * 10 + uint64_t(number[digits] - '0');
+        if (strcmp(number + digits, "~") == 0) highest = std::max(highest, n);
+    }
+    closedir(d);
+    return highest;
+}
+
+// The whole file, at most `limit` bytes, and its permission bits; returns
+// 0 or the errno of the failure.
+int read_whole(const FileHandle& file, uint64_t limit, std::vector<uint8_t>& bytes, mode_t& mode) {
+    struct stat st;
+    if ((fcntl(file.fd, F_GETFL) & O_ACCMODE) == O_WRONLY) return EACCES; // writable, not readable
+    if (fstat(file.fd, &st) != 0) return errno;
+    if (uint64_t(st.st_size) > limit) return EFBIG;
+    if (lseek(file.fd, 0, SEEK_SET) != 0) return errno;
+    bytes.resize(size_t(st.st_size));
+    int64_t got = read_up_to(file.fd, bytes.data(), bytes.size());
+    if (got < 0) return errno;
+    bytes.resize(size_t(got)); // it may have shrunk meanwhile
+    mode = st.st_mode & 0777;
+    return 0;
+}
+
 } // namespace
+
+int keep_numbered_copy(const FileHandle& file, int folder, const std::string& name, uint64_t limit,
+                       uint64_t& number) {
+    assert(file.fd >= 0);
+    number = 1;
+    // Opened for listing and flushing; `folder` may be a path descriptor.
+    int dir = openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir < 0) return errno;
+    number = highest_numbered_copy(dir, name) + 1;
+    std::vector<uint8_t> bytes;
+    mode_t mode = 0600;
+    int error = read_whole(file, limit, bytes, mode);
+    // A copy made meanwhile by someone else takes the number: take the next.
+    for (int attempt = 0; error == 0 || (error == EEXIST && attempt < 100); ++attempt, ++number) {
+        const FilePiece piece = {bytes.data(), bytes.size()};
+        error = write_new_file(dir, name + ".~" + std::to_string(number) + "~", &piece, 1, mode);
+        if (error != EEXIST) break;
+    }
+    close(dir);
+    return error;
+}
 
 ReplaceResult replace_file(FileHandle& file, const FilePiece* pieces, size_t count) {
     uint64_t total = 0;
@@ -390,14 +456,16 @@ ReplaceResult replace_file(FileHandle& file, const FilePiece* pieces, size_t cou
     return replace_in_place(file, old, pieces, count, total);
 }
 
-void print_replace_failure(const char* what, const char* path, const ReplaceResult& result) {
-    if (result.copy_folder.empty())
-        printf("%s: %s (%s)\n", what, path, strerror(result.error));
-    else
-        printf("%s: %s (%s, writing the recovery copy in %s)\n", what, path, strerror(result.error),
-               result.copy_folder.c_str());
-    if (!result.kept_copy.empty())
-        printf("The new content is kept in: %s\n", result.kept_copy.c_str());
+StorageStatus replace_failure(StorageFailure failure, const std::string& path,
+                              const ReplaceResult& result) {
+    assert(failure == SAVE_WRITE || failure == LIST_WRITE);
+    StorageStatus status;
+    status.failure = failure;
+    status.path = path;
+    status.error = result.error;
+    status.detail = result.copy_folder;
+    status.kept_copy = result.kept_copy;
+    return status;
 }
 
 ReplaceResult keep_recovery_copy(const FileHandle& file, const FilePiece* pieces, size_t count) {

@@ -153,6 +153,7 @@ int walk(const char* path, FileHandle& file, int base, int* entry) {
             file.name = name;
         } else {
             error = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+            file.not_regular = true;
         }
         if (fd >= 0) close(fd);
     }
@@ -176,8 +177,10 @@ void open_file(const char* path, FileHandle& file, int base, const char* shown, 
     file.error = walk(path, file, base, entry);
     if (file.error != 0) {
         int error = file.error;
+        bool not_regular = file.not_regular;
         close_file(file);
         file.error = error;
+        file.not_regular = not_regular;
     }
 }
 
@@ -186,6 +189,7 @@ void close_file(FileHandle& file) {
     if (file.dir >= 0) close(file.dir);
     file.fd = file.dir = -1;
     file.error = file.write_error = 0;
+    file.not_regular = false;
     file.name.clear();
     file.folder.clear();
 }

@@ -3,7 +3,6 @@
 
 #include <algorithm>
 #include <cassert>
-#include <cstdio>
 #include <cstdlib>
 #include <zlib.h>
 
@@ -24,18 +23,20 @@ uint64_t unpack_limit(uint16_t version, int index) {
 
 } // namespace
 
-bool stream_pack(TilesetFile& tileset, int index, const uint8_t* data, uint32_t length) {
+StorageStatus stream_pack(TilesetFile& tileset, int index, const uint8_t* data, uint32_t length) {
     assert(index >= 0 && index < STREAM_COUNT);
+    StorageStatus status;
+    status.stream = index;
     if (!data || length == 0) {
-        printf("Bad input for compression!\n\n");
-        return false;
+        status.failure = PACK_NO_INPUT;
+        return status;
     }
     uLongf out_length = compressBound(length);
     uint8_t* out = static_cast<uint8_t*>(malloc(out_length));
     if (!out || compress2(out, &out_length, data, length, 9) != Z_OK) {
-        printf("An error occurred while compressing stream%i!\n", index);
         free(out);
-        return false;
+        status.failure = PACK_FAILED;
+        return status;
     }
     uint8_t* shrunk = static_cast<uint8_t*>(realloc(out, out_length));
     if (shrunk) out = shrunk;
@@ -45,7 +46,7 @@ bool stream_pack(TilesetFile& tileset, int index, const uint8_t* data, uint32_t 
     slot.packed = out;
     slot.packed_size = uint32_t(out_length);
     slot.unpacked_size = length;
-    return true;
+    return status;
 }
 
 uint32_t held_size(const TilesetFile& tileset, int index) {
@@ -90,7 +91,6 @@ uint8_t* stream_unpack(TilesetFile& tileset, int index) {
         inflateEnd(&z);
     }
     if (!ended) {
-        printf("An error occurred while uncompressing stream%i!\n", index);
         free(out);
         return nullptr;
     }

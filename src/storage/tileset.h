@@ -6,19 +6,23 @@
 // (32 x 32 8-bit, 1024 bytes each), 2 spans and 3 blocks (carried through).
 //
 //   TilesetFile t = {};
-//   if (tileset_load(t, path, STREAM_MASK_INFO)) {
+//   StorageStatus status = tileset_load(t, path, STREAM_MASK_INFO);
+//   fputs(storage_message(status).c_str(), stdout); // warnings, or why not
+//   if (status) {
 //       t.info.word1[5] = 42;          // edit through the views
-//       tileset_save(t, path);         // repack info, replace the file
+//       status = tileset_save(t, path); // repack info, replace the file
 //   }
 //   tileset_release(t);
 //
-// Every failure prints its message to standard output and returns false.
+// Nothing here prints: every operation that can fail returns a status, and
+// the caller shows it.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <fcntl.h>
 #include <string>
+#include <vector>
 
 constexpr uint32_t HEADER_SIZE = 262;
 constexpr uint16_t LARGE_LAYOUT_VERSION = 0x0201;
@@ -98,6 +102,57 @@ struct TilesetFile {
     uint32_t block_count;
 };
 
+// --- what an operation reports -------------------------------------------------------
+
+enum StorageFailure {
+    STORAGE_OK,
+    LOAD_RECOVERY_COPY, // `detail`: the copy an interrupted in-place save left
+    LOAD_OPEN,          // `error`, or not_regular
+    LOAD_TOO_LARGE,
+    LOAD_READ, // `error`
+    LOAD_SHORT_HEADER,
+    LOAD_SHORT_TABLE,
+    LOAD_OUT_OF_MEMORY,
+    LOAD_UNPACK,   // `stream`
+    PACK_NO_INPUT, // stream_pack was given nothing
+    PACK_FAILED,   // zlib failed on `stream`
+    SAVE_PACK,     // the save's repack failed as `pack` says
+    SAVE_WRITE,    // `error`; `detail`: where the recovery copy failed; `kept_copy`
+    LIST_WRITE,    // the same for a swap list; `backup`: the old list's copy that failed
+    LOCKED,        // `holder`: its process, 0 when unknown
+};
+
+enum StorageWarning {
+    WARN_CHECKSUM,     // the header's checksum is not that of the streams
+    WARN_IMAGE_SIZE,   // "Hmm 1": images not a whole number of 1024 bytes
+    WARN_SPAN_OVERRUN, // "Hmm 2": the last span record runs off the stream
+    WARN_BLOCK_SIZE,   // "Hmm 3": blocks not a whole number of 128 bytes
+};
+
+// What an operation did: the failure, if any, with what its message needs,
+// and the warnings met on the way, in order. True when nothing failed.
+struct [[nodiscard]] StorageStatus {
+    StorageFailure failure = STORAGE_OK;
+    StorageFailure pack = STORAGE_OK; // for SAVE_PACK: PACK_NO_INPUT or PACK_FAILED
+    int error = 0;                    // errno
+    bool not_regular = false;         // LOAD_OPEN: the path names no regular file
+    int stream = 0;
+    long holder = 0;
+    std::string path; // as messages show it
+    std::string detail;
+    std::string kept_copy; // the complete new contents, when the file may be damaged
+    std::string backup;
+    std::vector<StorageWarning> warnings;
+    explicit operator bool() const { return failure == STORAGE_OK; }
+};
+
+// The message lines, each with its "\n", warnings first: exactly what the
+// program prints for this status; empty for a clean success.
+std::string storage_message(const StorageStatus& status);
+// Just why it failed, as one phrase ("Permission denied", "locked by
+// another program (process 12)"); empty when nothing failed.
+std::string storage_reason(const StorageStatus& status);
+
 // --- files resolved once ---------------------------------------------------------
 //
 // A file the program saves is resolved once: its path is walked a name at a
@@ -116,13 +171,14 @@ struct TilesetFile {
 //   }
 //   close_file(file);
 struct FileHandle {
-    int dir = -1;        // the folder holding the file; -1 when resolving failed
-    int fd = -1;         // the file (read-write where allowed); -1 when it does not exist
-    int error = 0;       // why resolving failed, or why the file could not be opened
-    int write_error = 0; // why fd is not open for writing; 0 when it is
-    std::string name;    // the file's name in `dir`
-    std::string folder;  // `dir` as a path, for messages
-    std::string shown;   // the path as given, for messages
+    int dir = -1;             // the folder holding the file; -1 when resolving failed
+    int fd = -1;              // the file (read-write where allowed); -1 when it does not exist
+    int error = 0;            // why resolving failed, or why the file could not be opened
+    int write_error = 0;      // why fd is not open for writing; 0 when it is
+    bool not_regular = false; // the path names a folder, a device or the like
+    std::string name;         // the file's name in `dir`
+    std::string folder;       // `dir` as a path, for messages
+    std::string shown;        // the path as given, for messages
 };
 
 // Resolves `path` (a relative one from the folder `base`) and opens its
@@ -151,12 +207,11 @@ constexpr long INTERACTIVE_LOCK_WAIT_MS = 2 * 1000;
 // returned unlocked, for the load or save that follows to report.
 bool lock_file(const char* path, FileHandle& file, long wait_ms, int& error, int base = AT_FDCWD,
                const char* shown = nullptr, int* entry = nullptr);
-// lock_file for a tileset: when the wait ran out, prints "Tileset file is
-// locked by another program: PATH", with " (process N)" when /proc/locks
-// names the holder, closes the file and returns false.
-bool lock_tileset(const char* path, FileHandle& file, long wait_ms, int* entry = nullptr);
-// Takes the lock of a tileset already open, printing as lock_tileset.
-bool relock_tileset(FileHandle& file, long wait_ms);
+// lock_file for a tileset: when the wait ran out, closes the file and
+// fails with LOCKED, naming the holder when /proc/locks does.
+StorageStatus lock_tileset(const char* path, FileHandle& file, long wait_ms, int* entry = nullptr);
+// Takes the lock of a tileset already open, failing as lock_tileset.
+StorageStatus relock_tileset(FileHandle& file, long wait_ms);
 void unlock_file(FileHandle& file);
 
 // Which file a name leads to and the version of its content: a writer that
@@ -205,9 +260,17 @@ struct ReplaceResult {
 // Replaces the contents of the handle's file with the pieces, in order. The
 // caller holds the file's lock.
 ReplaceResult replace_file(FileHandle& file, const FilePiece* pieces, size_t count);
-// Prints "<what>: PATH (REASON)" (", writing the recovery copy in DIR" added
-// when that failed) and, if a copy was kept, where it is.
-void print_replace_failure(const char* what, const char* path, const ReplaceResult& result);
+// A failed replace as a status (`failure` SAVE_WRITE or LIST_WRITE).
+StorageStatus replace_failure(StorageFailure failure, const std::string& path,
+                              const ReplaceResult& result);
+// Copies the handle's file, at most `limit` bytes (EFBIG beyond), to a new
+// file NAME.~N~ in `folder` (which may be a path descriptor), N one more
+// than the highest such number there, as cp --backup=numbered names them.
+// The copy has the file's permission bits and takes its name only once it
+// is complete and flushed, never in place of another file. Returns 0, or
+// the errno of a failure that left no copy; `number` is N either way.
+int keep_numbered_copy(const FileHandle& file, int folder, const std::string& name, uint64_t limit,
+                       uint64_t& number);
 // The path of a recovery copy an interrupted in-place save of this file
 // left, beside it or in $TMPDIR (default /tmp); empty when there is none.
 std::string find_recovery_copy(const FileHandle& file);
@@ -223,7 +286,7 @@ ReplaceResult keep_recovery_copy(const FileHandle& file, const FilePiece* pieces
 // a file that could not be opened for reading, a file over 4 GiB - 1, a
 // file shorter than its stream table promises, and an I/O error (with its
 // reason).
-bool read_container(const FileHandle& file, TilesetFile& tileset);
+StorageStatus read_container(const FileHandle& file, TilesetFile& tileset);
 // Opens `path` for reading without waiting on a FIFO or device; returns the
 // descriptor, with the file's size in `size`, only for a regular file;
 // otherwise -1.
@@ -231,17 +294,17 @@ int open_regular_file(const char* path, uint64_t& size);
 // Reads until `length` bytes or end of file, retrying interrupted calls.
 // Returns the count read, or -1 with errno set on an I/O error.
 int64_t read_up_to(int fd, uint8_t* data, size_t length);
-// Prints "Failed to read file: PATH (REASON)" for the errno of a failed read.
-void print_read_failure(const char* path);
 // Writes header and packed streams with replace_file (above): the old file
 // stays intact unless the new one is complete. With `copy`, they go to a
 // new recovery copy instead (keep_recovery_copy), whose path is set there.
-bool write_container(FileHandle& file, const TilesetFile& tileset, std::string* copy = nullptr);
+StorageStatus write_container(FileHandle& file, const TilesetFile& tileset,
+                              std::string* copy = nullptr);
 
 // --- streams and lifecycle -----------------------------------------------------
 
-bool stream_pack(TilesetFile& tileset, int index, const uint8_t* data, uint32_t length);
-// Returns the unpacked buffer (malloc'd, owned by the caller) or nullptr.
+StorageStatus stream_pack(TilesetFile& tileset, int index, const uint8_t* data, uint32_t length);
+// Returns the unpacked buffer (malloc'd, owned by the caller) or nullptr
+// when the stream does not inflate as it must.
 // Every stream is verified to its end as uncompress would (it must end,
 // match its check value and not outgrow the table's unpacked size), and
 // unpacked_size becomes its real length. Only the info stream's fixed size
@@ -256,22 +319,20 @@ uint32_t held_size(const TilesetFile& tileset, int index);
 // order.
 uint32_t streams_checksum(const TilesetFile& tileset);
 
-// Loads through a handle (the program's own two forms do): refuses a file
-// for which a recovery copy exists, since an in-place save was interrupted
-// and the file may be torn ("A recovery copy of this tileset exists: COPY");
-// warns when the header's checksum does not match the streams ("Tileset
-// checksum does not match its content: PATH" and an empty line), then
-// inflates the streams in `mask`.
-bool tileset_load(TilesetFile& tileset, const FileHandle& file, unsigned mask);
+// Loads through a handle (the program's own forms do): refuses a file for
+// which a recovery copy exists, since an in-place save was interrupted and
+// the file may be torn; warns when the header's checksum does not match
+// the streams, then inflates the streams in `mask`.
+StorageStatus tileset_load(TilesetFile& tileset, const FileHandle& file, unsigned mask);
 // Reads the file at `path` as it stands, without the two checks above.
-bool tileset_load(TilesetFile& tileset, const char* path, unsigned mask);
+StorageStatus tileset_load(TilesetFile& tileset, const char* path, unsigned mask);
 // Repacks the info stream and replaces the handle's file (the caller holds
 // its lock). A failed save leaves the tileset loaded, so that the caller
 // can try again. With `copy`, the file is left alone and what would have
 // been saved goes to a new recovery copy of it, whose path is set there.
-bool tileset_save(TilesetFile& tileset, FileHandle& file, std::string* copy = nullptr);
+StorageStatus tileset_save(TilesetFile& tileset, FileHandle& file, std::string* copy = nullptr);
 // The same for `path`, resolved and locked for the time of the save.
-bool tileset_save(TilesetFile& tileset, const char* path);
+StorageStatus tileset_save(TilesetFile& tileset, const char* path);
 void tileset_release(TilesetFile& tileset);
 
 // --- info stream layout ------------------------------------------------------------

@@ -51,6 +51,7 @@ TEST(ListTools, CheckFindsLostDoubledForeignAndPastTheEnd) {
     ASSERT_EQ(1u, wide.foreign.size()); // 5000 is tile 904 of the small tables
     EXPECT_EQ(3u, wide.foreign[0].position);
     EXPECT_EQ(904u, wide.foreign[0].tile);
+    EXPECT_EQ(4u, wide.foreign[0].line);
     ASSERT_EQ(1u, wide.past_end.size());
     EXPECT_EQ(5u, wide.past_end[0].line);
     EXPECT_EQ(700u, wide.past_end[0].position);

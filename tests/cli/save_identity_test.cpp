@@ -239,7 +239,7 @@ TEST_F(SaveIdentityTest, WriteOverTheFileSizeLimitFailsWithAMessage) {
     const std::string path = tileset("tiles.dat");
     ProcessResult r = run_process({"/bin/bash", "-c", "ulimit -f 4 && exec \"$0\" \"$1\" \"$2\"",
                                    KELBO_TOOL_PATH, path, list});
-    EXPECT_EQ(0, r.status);
+    EXPECT_EQ(1, r.status);
     EXPECT_EQ("Failed to save file: " + path + " (File too large)\n", r.out);
     EXPECT_EQ(sample, read_bytes(path));
     EXPECT_EQ((std::vector<std::string>{"swaps.txt", "tiles.dat"}), folder_entries(dir.path));

@@ -253,7 +253,7 @@ TEST_F(EditorSaveTest, AnotherUsersLinkInAStickyFolderIsNotFollowed) {
     const std::string link = shared + "/linked.kts";
     ASSERT_NO_FATAL_FAILURE(plant(link));
     bool opened = true;
-    EXPECT_EQ("Failed to load file: " + link + "\nFailed to load tileset!\n",
+    EXPECT_EQ("Failed to load file: " + link + " (Permission denied)\nFailed to load tileset!\n",
               printed_by([&] { opened = editor_open(link.c_str()); }));
     EXPECT_FALSE(opened);
 }
@@ -263,14 +263,18 @@ TEST_F(EditorSaveTest, MissingTilesetFailsToOpen) {
     bool opened = true;
     std::string out = printed_by([&] { opened = editor_open(missing.c_str()); });
     EXPECT_FALSE(opened);
-    EXPECT_EQ("Failed to load file: " + missing + "\nFailed to load tileset!\n", out);
+    EXPECT_EQ("Failed to load file: " + missing +
+                  " (No such file or directory)\nFailed to load tileset!\n",
+              out);
     EXPECT_EQ(nullptr, state().screen);
     editor_close();
     editor_close();
 
     out = printed_by([&] { opened = editor_open(dir.path.c_str()); });
     EXPECT_FALSE(opened);
-    EXPECT_EQ("Failed to load file: " + dir.path + "\nFailed to load tileset!\n", out);
+    EXPECT_EQ("Failed to load file: " + dir.path +
+                  " (not a regular file)\nFailed to load tileset!\n",
+              out);
 }
 
 TEST_F(EditorSaveTest, FailedWriteKeepsTheEditorAndItsEdits) {
@@ -287,6 +291,7 @@ TEST_F(EditorSaveTest, FailedWriteKeepsTheEditorAndItsEdits) {
     std::string out = printed_by([&] { key(SDLK_s, KMOD_LCTRL); });
     ASSERT_EQ(0, setrlimit(RLIMIT_FSIZE, &saved));
     EXPECT_EQ("Failed to save file: " + path + " (File too large)\n", out);
+    EXPECT_EQ("not saved: File too large", state().message);
     EXPECT_TRUE(state().running);
     EXPECT_EQ(before, read_bytes(path));
     EXPECT_FALSE(file_exists(path + ".swaps"));
@@ -296,12 +301,81 @@ TEST_F(EditorSaveTest, FailedWriteKeepsTheEditorAndItsEdits) {
 
     // Once the limit is lifted, saving again works.
     EXPECT_EQ("", printed_by([&] { key(SDLK_s, KMOD_LCTRL); }));
+    EXPECT_TRUE(state().last_save);
     EXPECT_EQ("40 14\n14 40\n", read_text(path + ".swaps"));
     const std::vector<uint8_t> after = read_bytes(path);
     EXPECT_EQ(streams.info.size(), unpacked_size(after, STREAM_INFO));
     EXPECT_EQ(with_tiles_exchanged(streams.info, 1024, 14, 40),
               unpacked_stream(after, STREAM_INFO));
     EXPECT_EQ("Kelbo Tool - tiles.kts - saved - at 40: tile 14", state().caption);
+}
+
+TEST_F(EditorSaveTest, SwapListThatCannotBeWrittenIsToldApartFromTheSave) {
+    ASSERT_NO_FATAL_FAILURE(open_streams());
+    ASSERT_NO_FATAL_FAILURE(exchange_14_and_40());
+    ASSERT_EQ(0, mkdir((path + ".swaps").c_str(), 0755));
+    std::string out = printed_by([&] { key(SDLK_s, KMOD_LCTRL); });
+    EXPECT_EQ(0u, out.find("Failed to write swap list: " + path + ".swaps (")) << out;
+    EXPECT_EQ(0u, state().message.find("saved, but the swap list was not: ")) << state().message;
+    EXPECT_EQ(with_tiles_exchanged(streams.info, 1024, 14, 40),
+              unpacked_stream(read_bytes(path), STREAM_INFO));
+}
+
+// Each session's list stays beside the next, and the chain joins into one
+// list from the original.
+TEST_F(EditorSaveTest, AListFromAnotherSessionIsKeptNumberedBeforeItIsReplaced) {
+    ASSERT_NO_FATAL_FAILURE(open_streams());
+    const std::vector<uint8_t> original = read_bytes(path);
+    ASSERT_NO_FATAL_FAILURE(exchange_14_and_40());
+    key(SDLK_s, KMOD_LCTRL);
+    click_position(5);
+    right_click(cx(6), cy(6));
+    key(SDLK_s, KMOD_LCTRL); // its own list: replaced, not kept
+    const std::string first = read_text(path + ".swaps");
+    ASSERT_EQ(0, chmod((path + ".swaps").c_str(), 0640));
+    EXPECT_EQ((std::vector<std::string>{"tiles.kts", "tiles.kts.swaps"}), folder_entries(dir.path));
+
+    editor_close();
+    ASSERT_TRUE(editor_open(path.c_str()));
+    click_position(14);
+    right_click(cx(15), cy(15));
+    EXPECT_EQ("", printed_by([&] { key(SDLK_s, KMOD_LCTRL); }));
+    EXPECT_EQ(first, read_text(path + ".swaps.~1~"));
+    EXPECT_EQ("15 14\n14 15\n", read_text(path + ".swaps"));
+    struct stat st;
+    ASSERT_EQ(0, stat((path + ".swaps.~1~").c_str(), &st));
+    EXPECT_EQ(0640u, st.st_mode & 07777);
+
+    const std::string joined = dir.file("joined.swaps"), replay = dir.file("replay.kts");
+    ProcessResult r =
+        run_process({KELBO_TOOL_PATH, "--compose", path, path + ".swaps.~1~", path + ".swaps"});
+    ASSERT_TRUE(write_text(joined, r.out));
+    ASSERT_TRUE(write_bytes(replay, original));
+    EXPECT_EQ(0, run_process({KELBO_TOOL_PATH, replay, joined}).status);
+    EXPECT_TRUE(read_bytes(replay) == read_bytes(path));
+}
+
+TEST_F(EditorSaveTest, AListThatCannotBeKeptIsNotReplaced) {
+    const std::string list = path + ".swaps";
+    // Numbers go on from the highest there.
+    ASSERT_TRUE(write_text(list + ".~1~", "1 2\n2 1\n"));
+    ASSERT_TRUE(write_text(list + ".~3~", "1 2\n2 1\n"));
+    ASSERT_TRUE(write_text(list, "3 4\n4 3\n"));
+    ASSERT_EQ(0, truncate(list.c_str(), off_t(65) << 20)); // too large to be a list
+    ASSERT_NO_FATAL_FAILURE(open_streams());
+    ASSERT_NO_FATAL_FAILURE(exchange_14_and_40());
+    EXPECT_EQ("Failed to write swap list: " + list + " (File too large, keeping the old list as " +
+                  list + ".~4~)\n",
+              printed_by([&] { key(SDLK_s, KMOD_LCTRL); }));
+    struct stat st;
+    ASSERT_EQ(0, stat(list.c_str(), &st));
+    EXPECT_EQ(off_t(65) << 20, st.st_size);
+    EXPECT_EQ(4u, folder_entries(dir.path).size());
+
+    ASSERT_EQ(0, truncate(list.c_str(), 8));
+    EXPECT_EQ("", printed_by([&] { key(SDLK_s, KMOD_LCTRL); }));
+    EXPECT_EQ("3 4\n4 3\n", read_text(list + ".~4~"));
+    EXPECT_EQ("40 14\n14 40\n", read_text(list));
 }
 
 } // namespace

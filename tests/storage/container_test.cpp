@@ -23,29 +23,33 @@
 namespace {
 
 // The container read and written through a handle, as the program opens one.
-bool read_at(const std::string& path, TilesetFile& t) {
+StorageStatus read_at(const std::string& path, TilesetFile& t) {
     FileHandle file;
     open_file(path.c_str(), file);
-    bool ok = read_container(file, t);
+    StorageStatus status = read_container(file, t);
     close_file(file);
-    return ok;
+    return status;
 }
 
-bool write_at(const std::string& path, const TilesetFile& t) {
+StorageStatus write_at(const std::string& path, const TilesetFile& t) {
     FileHandle file;
     int error = 0;
-    bool ok = lock_file(path.c_str(), file, LOCK_WAIT_MS, error) && write_container(file, t);
+    StorageStatus status;
+    if (lock_file(path.c_str(), file, LOCK_WAIT_MS, error))
+        status = write_container(file, t);
+    else
+        status.failure = LOCKED;
     close_file(file);
-    return ok;
+    return status;
 }
 
-// Reads `path` and expects a refusal: false, one line naming the path, and
-// no buffers handed out. Returns the line.
+// Reads `path` and expects a refusal: one line naming the path, and no
+// buffers handed out. Returns the line.
 std::string expect_refused(const std::string& path) {
     TilesetFile t = {};
-    bool ok = true;
-    std::string out = printed_by([&] { ok = read_at(path, t); });
-    EXPECT_FALSE(ok) << path;
+    StorageStatus status = read_at(path, t);
+    std::string out = storage_message(status);
+    EXPECT_FALSE(status) << path;
     EXPECT_EQ(1, std::count(out.begin(), out.end(), '\n')) << out;
     EXPECT_NE(std::string::npos, out.find(path)) << out;
     for (const StreamSlot& s : t.streams) EXPECT_EQ(nullptr, s.packed);
@@ -66,11 +70,12 @@ TEST_F(ContainerTest, ReadThenWriteReproducesTheFileByteForByte) {
         std::vector<uint8_t> original = make_sample_tileset(large);
         ASSERT_TRUE(write_bytes(path, original));
         TilesetFile t = {};
-        std::string out = printed_by([&] {
-            ASSERT_TRUE(read_at(path, t));
-            ASSERT_TRUE(write_at(dir.file("copy.dat"), t));
-        });
-        EXPECT_EQ("", out);
+        StorageStatus read = read_at(path, t);
+        EXPECT_EQ("", storage_message(read));
+        ASSERT_TRUE(read);
+        StorageStatus written = write_at(dir.file("copy.dat"), t);
+        EXPECT_EQ("", storage_message(written));
+        ASSERT_TRUE(written);
         EXPECT_EQ(original, read_bytes(dir.file("copy.dat"))) << "large=" << large;
         tileset_release(t);
     }
@@ -90,15 +95,16 @@ TEST_F(ContainerTest, BytesAfterTheLastStreamAreDropped) {
 TEST_F(ContainerTest, MissingFileFolderOrFifoIsRefusedAtOnce) {
     TilesetFile t = {};
     std::string missing = dir.file("absent.dat");
-    std::string out = printed_by([&] { EXPECT_FALSE(read_at(missing, t)); });
-    EXPECT_EQ("Failed to load file: " + missing + "\n", out);
-    expect_refused(dir.path);
+    EXPECT_EQ("Failed to load file: " + missing + " (No such file or directory)\n",
+              storage_message(read_at(missing, t)));
+    EXPECT_EQ("Failed to load file: " + dir.path + " (not a regular file)\n",
+              expect_refused(dir.path));
 
     // A FIFO with no writer must not block the open; the alarm ends a hang.
     std::string fifo = dir.file("fifo.dat");
     ASSERT_EQ(0, mkfifo(fifo.c_str(), 0600));
     alarm(10);
-    EXPECT_EQ("Failed to load file: " + fifo + "\n", expect_refused(fifo));
+    EXPECT_EQ("Failed to load file: " + fifo + " (not a regular file)\n", expect_refused(fifo));
     alarm(0);
 }
 
@@ -207,21 +213,19 @@ TEST_F(SaveTest, FailedWriteLeavesTheOriginalAndNoTempFile) {
     small.rlim_cur = 1000;
     void (*old_handler)(int) = signal(SIGXFSZ, SIG_IGN);
     ASSERT_EQ(0, setrlimit(RLIMIT_FSIZE, &small));
-    bool ok = true;
-    std::string out = printed_by([&] { ok = write_at(path, t); });
+    StorageStatus status = write_at(path, t);
     setrlimit(RLIMIT_FSIZE, &saved);
     signal(SIGXFSZ, old_handler);
 
-    EXPECT_FALSE(ok);
-    EXPECT_EQ("Failed to save file: " + path + " (File too large)\n", out);
+    EXPECT_EQ("Failed to save file: " + path + " (File too large)\n", storage_message(status));
     EXPECT_EQ(sample, read_bytes(path));
     EXPECT_EQ(std::vector<std::string>{"tiles.dat"}, folder_entries(dir.path));
 }
 
 TEST_F(SaveTest, SaveIntoAMissingFolderFails) {
     std::string target = dir.file("nowhere/tiles.dat");
-    std::string out = printed_by([&] { EXPECT_FALSE(write_at(target, t)); });
-    EXPECT_EQ("Failed to save file: " + target + " (No such file or directory)\n", out);
+    EXPECT_EQ("Failed to save file: " + target + " (No such file or directory)\n",
+              storage_message(write_at(target, t)));
     EXPECT_EQ(std::vector<std::string>{"tiles.dat"}, folder_entries(dir.path));
 }
 
@@ -235,7 +239,9 @@ TEST_F(SaveTest, ReadOnlyFolderOrUnrenamableFileIsWrittenInPlace) {
     if (geteuid() != 0) {
         ASSERT_EQ(0, chmod(dir.path.c_str(), 0555));
     }
-    EXPECT_EQ("", printed_by([&] { EXPECT_TRUE(write_at(path, t)); }));
+    StorageStatus status = write_at(path, t);
+    EXPECT_TRUE(status);
+    EXPECT_EQ("", storage_message(status));
     chmod(dir.path.c_str(), 0755);
     clear_syscall_faults();
     ASSERT_EQ(0, stat(path.c_str(), &after));
@@ -252,7 +258,7 @@ TEST_F(SaveTest, FailedInPlaceWriteKeepsTheNewContentInACopy) {
 
     fail_syscall(Syscall::RENAMEAT, EBUSY);
     fail_syscall(Syscall::FTRUNCATE, EIO);
-    std::string out = printed_by([&] { EXPECT_FALSE(write_at(path, t)); });
+    std::string out = storage_message(write_at(path, t));
     clear_syscall_faults();
     const std::string prefix = "Failed to save file: " + path +
                                " (Input/output error)\nThe new content is kept in: " + path +
@@ -290,7 +296,7 @@ TEST_F(SaveTest, NamedTemporaryOfAKilledSaveGoesOnceItIsAMinuteOld) {
     if (child == 0) {
         fail_syscall(Syscall::OPENAT, EOPNOTSUPP);
         signal_at_syscall(Syscall::FSYNC, SIGKILL);
-        write_at(path, t);
+        (void)write_at(path, t);
         _exit(0);
     }
     EXPECT_EQ(SIGKILL, wait_for(child));
@@ -335,7 +341,7 @@ TEST_F(SaveTest, InPlaceSaveKilledMidWriteLeavesACopyAndTheLoadRefusesTheFile) {
     pid_t child = fork();
     if (child == 0) {
         signal_at_syscall(Syscall::FTRUNCATE, SIGKILL); // the new bytes are in, not yet flushed
-        write_at(path, t);
+        (void)write_at(path, t);
         _exit(0);
     }
     EXPECT_EQ(SIGKILL, wait_for(child));
@@ -349,7 +355,7 @@ TEST_F(SaveTest, InPlaceSaveKilledMidWriteLeavesACopyAndTheLoadRefusesTheFile) {
     open_file(path.c_str(), file);
     auto load = [&] {
         TilesetFile loaded = {};
-        std::string out = printed_by([&] { EXPECT_FALSE(tileset_load(loaded, file, 1)); });
+        std::string out = storage_message(tileset_load(loaded, file, 1));
         tileset_release(loaded);
         return out;
     };
@@ -371,7 +377,7 @@ TEST_F(SaveTest, RecoveryCopyFitsAnyNameAndAFailureToWriteItSaysWhere) {
     fail_syscall(Syscall::FSYNC, ENOSPC); // the copy's
     EXPECT_EQ("Failed to save file: " + long_path +
                   " (No space left on device, writing the recovery copy in " + dir.path + ")\n",
-              printed_by([&] { EXPECT_FALSE(write_at(long_path, t)); }));
+              storage_message(write_at(long_path, t)));
     clear_syscall_faults();
     EXPECT_EQ(sample, read_bytes(long_path));
     EXPECT_EQ(2u, folder_entries(dir.path).size());
@@ -387,8 +393,9 @@ TEST_F(ContainerTest, LoadWarnsWhenTheChecksumDoesNotMatchTheStreams) {
         FileHandle file;
         open_file(path.c_str(), file);
         TilesetFile t = {};
-        std::string out =
-            printed_by([&] { EXPECT_EQ(loads, tileset_load(t, file, STREAM_MASK_INFO)); });
+        StorageStatus status = tileset_load(t, file, STREAM_MASK_INFO);
+        EXPECT_EQ(loads, bool(status));
+        std::string out = storage_message(status);
         tileset_release(t);
         close_file(file);
         return out;
@@ -408,8 +415,8 @@ TEST_F(ContainerTest, FailedSaveKeepsTheTilesetLoadedForARetry) {
     ASSERT_TRUE(tileset_load(t, path.c_str(), STREAM_MASK_INFO));
     t.info.word3[9] = 0xCAFEF00D;
     std::string bad = dir.file("nowhere/tiles.dat");
-    std::string out = printed_by([&] { EXPECT_FALSE(tileset_save(t, bad.c_str())); });
-    EXPECT_EQ("Failed to save file: " + bad + " (No such file or directory)\n", out);
+    EXPECT_EQ("Failed to save file: " + bad + " (No such file or directory)\n",
+              storage_message(tileset_save(t, bad.c_str())));
     ASSERT_NE(nullptr, t.streams[STREAM_INFO].unpacked);
     ASSERT_NE(nullptr, t.info.word3);
     EXPECT_EQ(0xCAFEF00D, t.info.word3[9]);

@@ -105,5 +105,8 @@ extern "C" int __wrap_openat(int dir, const char* path, int flags, ...) {
         va_end(args);
     }
     if ((flags & O_TMPFILE) == O_TMPFILE && strikes(Syscall::OPENAT)) return -1;
+    if ((flags & O_ACCMODE) == O_RDWR && !(flags & (O_CREAT | O_TMPFILE)) &&
+        strikes(Syscall::OPENAT_RDWR))
+        return -1;
     return __real_openat(dir, path, flags, mode);
 }

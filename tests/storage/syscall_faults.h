@@ -13,8 +13,10 @@
 
 #include <functional>
 
-// OPENAT faults only an O_TMPFILE open: the one openat a save makes.
-enum class Syscall { READ, FSYNC, RENAMEAT, FTRUNCATE, OPENAT, COUNT };
+// OPENAT faults only an O_TMPFILE open: the one openat a save makes;
+// OPENAT_RDWR only a read-write open of an existing file, as a path's walk
+// ends with.
+enum class Syscall { READ, FSYNC, RENAMEAT, FTRUNCATE, OPENAT, OPENAT_RDWR, COUNT };
 
 // After `skip` calls of `call` have passed, the next one fails with
 // `error`; the fault is then spent.

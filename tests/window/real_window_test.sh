@@ -291,6 +291,7 @@ EOF
 start_editor "$work/quiet.kts"
 kill -TERM "$tool_pid"
 wait_exit SIGTERM
+[[ $status -eq 1 ]] || fail "ended by SIGTERM, the editor exited with status $status"
 [[ ! -s $work/stdout ]] || fail "an editor with nothing unsaved printed: $(cat "$work/stdout")"
 [[ -z $(ls "$work" | grep kelbo-recovery) ]] || fail "a copy was kept with nothing unsaved"
 
@@ -309,6 +310,7 @@ done
 hold_tile_20
 kill -TERM "$tool_pid"
 wait_exit SIGTERM
+[[ $status -eq 1 ]] || fail "ended by SIGTERM, the editor exited with status $status"
 check_copy "$work/term.kts"
 
 start_editor "$work/display.kts"
@@ -318,6 +320,7 @@ kill "$xvfb_pid"
 wait "$xvfb_pid" 2>/dev/null || true
 xvfb_pid=
 wait_exit "the display's end"
+[[ $status -eq 1 ]] || fail "with its display gone, the editor exited with status $status"
 check_copy "$work/display.kts"
 
 echo "real_window: passed; screenshot in $out/editor.png"
