@@ -101,13 +101,7 @@ void finish(Parser& p) {
 
 StorageStatus write_swap_list(const char* path, const uint32_t* origin, uint32_t tile_count,
                               int folder, const char* shown, FileStamp* ours) {
-    std::string text;
-    char line[32];
-    for (uint32_t i = 0; i < tile_count; ++i) {
-        if (origin[i] == i) continue;
-        int n = snprintf(line, sizeof line, "%i %i\n", int(origin[i]), int(i));
-        text.append(line, size_t(n));
-    }
+    const std::string text = swap_list_text(origin, tile_count);
     if (!shown) shown = path;
     // Only the editor writes swap lists: it waits no longer than for its
     // tileset.

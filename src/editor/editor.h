@@ -87,8 +87,9 @@ constexpr int WAIT_FAILURE_LIMIT = 10;
 
 bool editor_open(const char* path);
 // Runs until the user quits (0), or the editor is ended otherwise (1): by
-// a signal, or when waiting for events keeps failing; unsaved work is then
-// kept in a recovery copy first.
+// a signal, when waiting for events keeps failing, or when the window
+// could not be made again at another scale; unsaved work is then kept in a
+// recovery copy first.
 int editor_run();
 void editor_close();
 

@@ -332,7 +332,10 @@ int editor_run() {
         s.running = false;
         return 1;
     }
-    return 0;
+    // A window that could not be made again at another scale is gone too.
+    if (s.screen) return 0;
+    keep_unsaved_work(s);
+    return 1;
 }
 
 void editor_close() {

@@ -84,20 +84,6 @@ StorageStatus read_exactly(int fd, uint8_t* data, size_t length, const char* pat
 
 } // namespace
 
-int open_regular_file(const char* path, uint64_t& size) {
-    // O_NONBLOCK lets the open of a FIFO return instead of waiting for a
-    // writer; it changes nothing for the regular files that pass the check.
-    int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return -1;
-    struct stat st;
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        close(fd);
-        return -1;
-    }
-    size = uint64_t(st.st_size);
-    return fd;
-}
-
 int64_t read_up_to(int fd, uint8_t* data, size_t length) {
     size_t done = 0;
     while (done < length) {

@@ -287,10 +287,6 @@ ReplaceResult keep_recovery_copy(const FileHandle& file, const FilePiece* pieces
 // file shorter than its stream table promises, and an I/O error (with its
 // reason).
 StorageStatus read_container(const FileHandle& file, TilesetFile& tileset);
-// Opens `path` for reading without waiting on a FIFO or device; returns the
-// descriptor, with the file's size in `size`, only for a regular file;
-// otherwise -1.
-int open_regular_file(const char* path, uint64_t& size);
 // Reads until `length` bytes or end of file, retrying interrupted calls.
 // Returns the count read, or -1 with errno set on an I/O error.
 int64_t read_up_to(int fd, uint8_t* data, size_t length);
