@@ -177,8 +177,8 @@ std::vector<uint8_t> info_bomb(const std::vector<uint8_t>& sample) {
 }
 
 // The batch route's own memory is its peak minus that of the same program
-// started without arguments (which maps the same libraries, prints one line
-// and exits). Each is the median of five runs, the batch each time on a
+// started with --version (which maps the same libraries, prints one line
+// and exits 0). Each is the median of five runs, the batch each time on a
 // fresh copy of the input.
 MemoryResult measure_batch_memory(const char* input, const std::vector<uint8_t>& bytes) {
     const BenchFiles& files = bench_files();
@@ -189,7 +189,7 @@ MemoryResult measure_batch_memory(const char* input, const std::vector<uint8_t>&
     std::vector<long> baseline, batch;
     for (int i = 0; i < 5; ++i) {
         Probed run;
-        if (probe_once({tool}, run)) baseline.push_back(run.peak_kib);
+        if (probe_once({tool, "--version"}, run)) baseline.push_back(run.peak_kib);
         m.probe_kib = std::max(m.probe_kib, run.probe_kib);
         write_file_bytes(copy, bytes);
         run = Probed();
@@ -324,7 +324,7 @@ int main(int argc, char** argv) {
                m.input, over, m.budget_kib, ratio, met ? "met" : "missed");
     }
     for (const MemoryResult& m : memory)
-        printf("\nPeak RSS for %s: batch %ld KiB, baseline (no arguments) %ld KiB; the probe "
+        printf("\nPeak RSS for %s: batch %ld KiB, baseline (--version) %ld KiB; the probe "
                "that started them held %ld KiB.",
                m.input, m.batch_kib, m.baseline_kib, m.probe_kib);
     printf("\n");
