@@ -98,6 +98,12 @@ void save(EditorState& s) {
     s.message = status ? "saved" : "saved, but the swap list was not: " + storage_reason(status);
 }
 
+// The wheel and the arrow keys, within 0 .. max_scroll.
+void scroll_one_row(EditorState& s, bool down) {
+    if (down && s.scroll < s.max_scroll) ++s.scroll;
+    if (!down && s.scroll > 0) --s.scroll;
+}
+
 void tileset_key_down(const SDL_KeyboardEvent& key) {
     EditorState& s = editor_state();
     Arrangement& a = s.arrangement;
@@ -106,12 +112,8 @@ void tileset_key_down(const SDL_KeyboardEvent& key) {
     case SDLK_HOME: s.scroll = 0; return;
     case SDLK_PAGEDOWN:
     case SDLK_END: s.scroll = s.max_scroll; return;
-    case SDLK_UP:
-        if (s.scroll > 0) --s.scroll;
-        return;
-    case SDLK_DOWN:
-        if (s.scroll < s.max_scroll) ++s.scroll;
-        return;
+    case SDLK_UP: scroll_one_row(s, false); return;
+    case SDLK_DOWN: scroll_one_row(s, true); return;
     default: break;
     }
     if (!(key.keysym.mod & KMOD_CTRL)) return;
@@ -177,12 +179,8 @@ void tileset_button_down(const SDL_MouseButtonEvent& button) {
     case SDL_BUTTON_RIGHT:
         if (position_at(s, button.x, button.y, p)) right_press(s, p);
         break;
-    case SDL_BUTTON_WHEELUP:
-        if (s.scroll > 0) --s.scroll;
-        break;
-    case SDL_BUTTON_WHEELDOWN:
-        if (s.scroll < s.max_scroll) ++s.scroll;
-        break;
+    case SDL_BUTTON_WHEELUP: scroll_one_row(s, false); break;
+    case SDL_BUTTON_WHEELDOWN: scroll_one_row(s, true); break;
     default: break;
     }
 }
