@@ -128,6 +128,7 @@ bool history_unsaved(const Arrangement& a);
 struct SwapList {
     std::vector<uint32_t> entries;
     std::vector<uint32_t> lines; // the (1-based) line each entry starts on
+    uint64_t written = 0;        // entries in the text, however many were kept
 };
 
 // Why a swap list was refused.
@@ -188,7 +189,7 @@ std::vector<uint32_t> replay_map(const SwapList& list, uint32_t capacity);
 // What a replay onto `tile_count` tiles would do wrong. Clean when it only
 // rearranges the existing tiles.
 struct ListCheck {
-    size_t entries = 0;
+    uint64_t entries = 0; // as written, before a long list is compacted
     uint32_t changed = 0; // positions below tile_count whose tile changes
     struct PastEnd {
         uint32_t line, position;

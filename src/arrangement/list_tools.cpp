@@ -19,7 +19,7 @@ std::vector<uint32_t> replay_map(const SwapList& list, uint32_t capacity) {
 ListCheck check_list(const SwapList& list, uint32_t capacity, uint32_t tile_count) {
     assert(tile_count <= capacity && list.lines.size() == list.entries.size());
     ListCheck c;
-    c.entries = list.entries.size();
+    c.entries = list.written;
     const uint32_t mask = capacity - 1;
     std::vector<uint32_t> line_of(capacity, 0); // of the entry that writes a position last
     for (size_t i = 0; i < list.entries.size(); ++i) {

@@ -29,10 +29,10 @@ struct Parser {
     uint32_t first = 0;
     uint64_t line = 1;
     uint32_t first_line = 0; // where the pending first number began
-    uint64_t seen = 0;       // entries parsed, before any compaction
     explicit Parser(SwapList& l) : list(l) {
         list.entries.clear();
         list.lines.clear();
+        list.written = 0;
     }
 };
 
@@ -64,7 +64,7 @@ void end_number(Parser& p) {
     if (p.list.entries.size() == 2 * SWAP_LIST_EXACT_ENTRIES) compact(p.list);
     p.list.entries.push_back(number << 16 | p.first);
     p.list.lines.push_back(p.first_line);
-    ++p.seen;
+    ++p.list.written;
 }
 
 bool feed(Parser& p, const uint8_t* text, size_t length, SwapListError* why) {
@@ -94,7 +94,7 @@ bool feed(Parser& p, const uint8_t* text, size_t length, SwapListError* why) {
 // A last number with no partner is dropped.
 void finish(Parser& p) {
     if (p.in_number) end_number(p);
-    if (p.seen > SWAP_LIST_EXACT_ENTRIES) compact(p.list);
+    if (p.list.written > SWAP_LIST_EXACT_ENTRIES) compact(p.list);
 }
 
 } // namespace

@@ -56,6 +56,10 @@ TEST(ListTools, CheckFindsLostDoubledForeignAndPastTheEnd) {
     EXPECT_EQ(5u, wide.past_end[0].line);
     EXPECT_EQ(700u, wide.past_end[0].position);
     EXPECT_EQ(std::vector<uint32_t>{3}, wide.nowhere);
+
+    std::string rounds; // a long list is compacted, but counts as written
+    for (int i = 0; i < 3 * 4096; ++i) rounds += "1 1\n";
+    EXPECT_EQ(3u * 4096, check_list(list_of(rounds), 1024, 300).entries);
 }
 
 TEST(ListTools, JoinedListsReplayAsTheListsInTurnAndUndoingPutsBack) {
