@@ -52,7 +52,7 @@ int check_command(const char* tileset, const char* list_path) {
         return EXIT_FAILED;
     const ListCheck c = check_list(list, layout.capacity, layout.tile_count);
     const unsigned count = layout.tile_count;
-    printf("Entries: %zu\n", c.entries);
+    printf("Entries: %llu\n", (unsigned long long)c.entries);
     printf("Positions that change: %u\n", unsigned(c.changed));
     for (const ListCheck::PastEnd& p : c.past_end)
         printf("Line %u writes position %u, at or past the tile count (%u)\n", unsigned(p.line),
@@ -73,14 +73,20 @@ int check_command(const char* tileset, const char* list_path) {
 }
 
 int compose_command(const char* tileset, char* const* lists, int count) {
-    std::vector<SwapList> parsed(static_cast<size_t>(count));
-    for (int i = 0; i < count; ++i)
-        if (!read_swap_list_or_say(lists[i], parsed[size_t(i)])) return EXIT_FAILED;
+    // Each list is folded in as it is read, for both table sizes, so that
+    // memory stays the same however many lists are given; the tileset's
+    // layout then picks one.
+    std::vector<uint32_t> small = replay_map(SwapList(), SMALL_CAPACITY);
+    std::vector<uint32_t> large = replay_map(SwapList(), LARGE_CAPACITY);
+    for (int i = 0; i < count; ++i) {
+        SwapList list;
+        if (!read_swap_list_or_say(lists[i], list)) return EXIT_FAILED;
+        small = replay_in_turn(small, replay_map(list, SMALL_CAPACITY));
+        large = replay_in_turn(large, replay_map(list, LARGE_CAPACITY));
+    }
     Layout layout;
     if (!read_layout(tileset, false, layout)) return EXIT_FAILED;
-    std::vector<uint32_t> tile_at = replay_map(parsed[0], layout.capacity);
-    for (size_t i = 1; i < parsed.size(); ++i)
-        tile_at = replay_in_turn(tile_at, replay_map(parsed[i], layout.capacity));
+    const std::vector<uint32_t>& tile_at = layout.capacity == SMALL_CAPACITY ? small : large;
     fputs(swap_list_text(tile_at.data(), layout.capacity).c_str(), stdout);
     return EXIT_OK;
 }

@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -316,6 +317,27 @@ TEST_F(ListToolTest, ComposedListReplaysAsBothListsInTurn) {
     replay(other, joined);
     EXPECT_EQ(read_bytes(tiles), read_bytes(other));
     EXPECT_NE(sample, read_bytes(other));
+}
+
+// Lists are joined as they are read: a thousand long ones take no more
+// memory than one.
+TEST_F(ListToolTest, ComposeJoinsAnyNumberOfListsInBoundedMemory) {
+    std::string text; // 8192 entries, the longest list that is kept exactly
+    for (uint32_t i = 0; i < 8192; ++i)
+        text += std::to_string(i % 300) + " " + std::to_string(i * 7 % 300) + "\n";
+    const std::string long_list = list_file("long.txt", text);
+    // Under the address sanitizer freed memory would stay resident a while.
+    const char* asan = getenv("ASAN_OPTIONS");
+    const std::vector<std::string> env = {std::string("ASAN_OPTIONS=") + (asan ? asan : "") +
+                                          ":quarantine_size_mb=0"};
+    std::vector<std::string> argv = {KELBO_TOOL_PATH, "--compose", tiles, long_list};
+    struct rusage one, many;
+    ASSERT_EQ(0, run_process(argv, env).status);
+    getrusage(RUSAGE_CHILDREN, &one);
+    argv.insert(argv.end(), 999, long_list);
+    EXPECT_EQ(0, run_process(argv, env).status);
+    getrusage(RUSAGE_CHILDREN, &many);
+    EXPECT_LT(many.ru_maxrss - one.ru_maxrss, 16 * 1024); // KiB
 }
 
 TEST_F(ListToolTest, InvertedListUndoesACleanReplayAndIsRefusedOtherwise) {
