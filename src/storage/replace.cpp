@@ -119,31 +119,39 @@ int name_changed(const FileHandle& file) {
     return stamp_of_held_file(named, file) ? 0 : ESTALE;
 }
 
-// Removes what a save of ours made and abandoned: a regular file named by
-// the temporary pattern, ours, mode 0600, untouched for a minute and
-// unlocked. Never another user's file, a link or a folder.
-void remove_abandoned_temps(int dir) {
+// Calls `visit` with each name in the folder until it returns false;
+// nothing when the folder cannot be listed.
+template <typename Visit> void each_name(int dir, Visit visit) {
     int listing = dup(dir);
     DIR* d = listing >= 0 ? fdopendir(listing) : nullptr;
     if (!d) {
         if (listing >= 0) close(listing);
         return;
     }
+    while (dirent* e = readdir(d))
+        if (!visit(static_cast<const char*>(e->d_name))) break;
+    closedir(d);
+}
+
+// Removes what a save of ours made and abandoned: a regular file named by
+// the temporary pattern, ours, mode 0600, untouched for a minute and
+// unlocked. Never another user's file, a link or a folder.
+void remove_abandoned_temps(int dir) {
     const time_t old = time(nullptr) - ABANDONED_AFTER_S;
-    while (dirent* e = readdir(d)) {
+    each_name(dir, [&](const char* name) {
         struct stat named, held;
-        if (!is_temp_name(e->d_name) || fstatat(dir, e->d_name, &named, AT_SYMLINK_NOFOLLOW) != 0 ||
+        if (!is_temp_name(name) || fstatat(dir, name, &named, AT_SYMLINK_NOFOLLOW) != 0 ||
             !S_ISREG(named.st_mode) || named.st_uid != geteuid() ||
             (named.st_mode & 07777) != 0600 || named.st_mtime >= old)
-            continue;
+            return true;
         // Unlocked, and still the file that was looked at.
-        int fd = openat(dir, e->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        int fd = openat(dir, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
         if (fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) == 0 && fstat(fd, &held) == 0 &&
             held.st_dev == named.st_dev && held.st_ino == named.st_ino)
-            unlinkat(dir, e->d_name, 0);
+            unlinkat(dir, name, 0);
         if (fd >= 0) close(fd);
-    }
-    closedir(d);
+        return true;
+    });
 }
 
 // --- the atomic path -----------------------------------------------------------------
@@ -369,26 +377,19 @@ ReplaceResult replace_in_place(FileHandle& file, const struct stat& old, const F
 // The highest N of the names NAME.~N~ in the folder; 0 when there is none
 // or the folder cannot be listed.
 uint64_t highest_numbered_copy(int dir, const std::string& name) {
-    int listing = dup(dir);
-    DIR* d = listing >= 0 ? fdopendir(listing) : nullptr;
-    if (!d) {
-        if (listing >= 0) close(listing);
-        return 0;
-    }
     const std::string prefix = name + ".~";
     uint64_t highest = 0;
-    while (dirent* e = readdir(d)) {
-        const char* number = e->d_name + prefix.size();
-        if (strncmp(e->d_name, prefix.c_str(), prefix.size()) != 0 ||
-            !isdigit((unsigned char)*number))
-            continue;
+    each_name(dir, [&](const char* entry) {
+        const char* number = entry + prefix.size();
+        if (strncmp(entry, prefix.c_str(), prefix.size()) != 0 || !isdigit((unsigned char)*number))
+            return true;
         uint64_t n = 0;
         size_t digits = 0;
         for (; isdigit((unsigned char)number[digits]) && digits < 18; ++digits)
             n = n * 10 + uint64_t(number[digits] - '0');
         if (strcmp(number + digits, "~") == 0) highest = std::max(highest, n);
-    }
-    closedir(d);
+        return true;
+    });
     return highest;
 }
 
@@ -488,12 +489,36 @@ std::string find_recovery_copy(const FileHandle& file) {
     if (file.fd < 0 || fstat(file.fd, &st) != 0) return "";
     const std::string name = recovery_name(file.name, uint64_t(st.st_ino));
     // Only a regular file of ours: anyone may put anything in /tmp.
-    auto ours = [](int at, const std::string& path) {
+    auto ours = [](int at, const char* path) {
         struct stat copy;
-        return fstatat(at, path.c_str(), &copy, AT_SYMLINK_NOFOLLOW) == 0 &&
-               S_ISREG(copy.st_mode) && copy.st_uid == geteuid();
+        return fstatat(at, path, &copy, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(copy.st_mode) &&
+               copy.st_uid == geteuid();
     };
-    if (ours(file.dir, name)) return file.folder + "/" + name;
-    const std::string in_temp = temp_folder() + "/" + name;
-    return ours(AT_FDCWD, in_temp) ? in_temp : "";
+    if (ours(file.dir, name.c_str())) return file.folder + "/" + name;
+    const std::string temp = temp_folder();
+    if (ours(AT_FDCWD, (temp + "/" + name).c_str())) return temp + "/" + name;
+    // A file with several names is saved in place, and its copy is named
+    // after the name that save was given: look for a copy of this inode
+    // under any name.
+    if (st.st_nlink < 2) return "";
+    const std::string tail = RECOVERY_TAG + std::to_string(st.st_ino);
+    auto any_name = [&](int dir) {
+        std::string found;
+        each_name(dir, [&](const char* entry) {
+            const size_t length = strlen(entry);
+            if (length <= tail.size() || tail.compare(entry + length - tail.size()) != 0 ||
+                !ours(dir, entry))
+                return true;
+            found = entry;
+            return false;
+        });
+        return found;
+    };
+    std::string found = any_name(file.dir);
+    if (!found.empty()) return file.folder + "/" + found;
+    int dir = open(temp.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir < 0) return "";
+    found = any_name(dir);
+    close(dir);
+    return found.empty() ? "" : temp + "/" + found;
 }

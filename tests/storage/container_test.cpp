@@ -351,20 +351,23 @@ TEST_F(SaveTest, InPlaceSaveKilledMidWriteLeavesACopyAndTheLoadRefusesTheFile) {
     const std::string copy = dir.file(name);
     EXPECT_EQ('X', read_bytes(copy).at(188));
 
-    FileHandle file;
+    FileHandle file, other;
     open_file(path.c_str(), file);
-    auto load = [&] {
+    auto load = [&](const FileHandle& from) {
         TilesetFile loaded = {};
-        std::string out = storage_message(tileset_load(loaded, file, 1));
+        std::string out = storage_message(tileset_load(loaded, from, 1));
         tileset_release(loaded);
         return out;
     };
-    EXPECT_EQ("A recovery copy of this tileset exists: " + copy + "\n", load());
+    EXPECT_EQ("A recovery copy of this tileset exists: " + copy + "\n", load(file));
+    open_file(dir.file("other.dat").c_str(), other); // the copy is named after the other name
+    EXPECT_EQ("A recovery copy of this tileset exists: " + copy + "\n", load(other));
+    close_file(other);
     // A copy the folder could not take is looked for in $TMPDIR.
     ScratchDir tmp;
     ASSERT_EQ(0, rename(copy.c_str(), tmp.file(name).c_str()));
     ASSERT_EQ(0, setenv("TMPDIR", tmp.path.c_str(), 1));
-    std::string out = load();
+    std::string out = load(file);
     unsetenv("TMPDIR");
     EXPECT_EQ("A recovery copy of this tileset exists: " + tmp.file(name) + "\n", out);
     close_file(file);
