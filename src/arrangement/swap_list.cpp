@@ -124,10 +124,12 @@ StorageStatus write_swap_list(const char* path, const uint32_t* origin, uint32_t
         result = replace_file(file, &piece, 1);
         if (result.ok && ours) *ours = name_stamp(file);
     }
+    const bool not_regular = file.not_regular;
     close_file(file);
     if (entry >= 0) close(entry);
     if (result.ok) return StorageStatus{};
     StorageStatus status = replace_failure(LIST_WRITE, shown, result);
+    status.not_regular = not_regular;
     if (kept > 0) status.backup = std::string(shown) + ".~" + std::to_string(kept) + "~";
     return status;
 }

@@ -113,7 +113,7 @@ std::string storage_reason(const StorageStatus& s) {
     }
     case SAVE_WRITE:
     case LIST_WRITE: {
-        std::string reason = strerror(s.error);
+        std::string reason = s.not_regular ? "not a regular file" : strerror(s.error);
         if (!s.detail.empty()) reason += ", writing the recovery copy in " + s.detail;
         if (!s.backup.empty()) reason += ", keeping the old list as " + s.backup;
         return reason;

@@ -135,7 +135,7 @@ struct [[nodiscard]] StorageStatus {
     StorageFailure failure = STORAGE_OK;
     StorageFailure pack = STORAGE_OK; // for SAVE_PACK: PACK_NO_INPUT or PACK_FAILED
     int error = 0;                    // errno
-    bool not_regular = false;         // LOAD_OPEN: the path names no regular file
+    bool not_regular = false;         // LOAD_OPEN, LIST_WRITE: the path names no regular file
     int stream = 0;
     long holder = 0;
     std::string path; // as messages show it

@@ -59,6 +59,11 @@ TEST(WriteSwapList, ReportsAFileThatCannotBeCreated) {
     EXPECT_EQ(storage_message(write_swap_list(path.c_str(), origin.data(), 300)),
               "Failed to write swap list: " + path + " (No such file or directory)\n");
     EXPECT_FALSE(file_exists(path));
+
+    path = dir.file("fifo.swaps"); // never opened, so never blocks
+    ASSERT_EQ(0, mkfifo(path.c_str(), 0600));
+    EXPECT_EQ(storage_reason(write_swap_list(path.c_str(), origin.data(), 300)),
+              "not a regular file");
 }
 
 TEST(ParseSwapList, PairsNumbersAcrossAnySeparators) {
