@@ -64,7 +64,11 @@ int tool_main(int argc, char** argv) {
     int status = EXIT_USAGE;
     if (argc >= 2 && argv[1][0] == '-') {
         status = run_option(argc, argv);
+        // A list printed to a full disk is no list: the caller must not go on.
+        if ((fflush(stdout) != 0 || ferror(stdout)) && status == EXIT_OK) status = EXIT_FAILED;
     } else if (argc == 3) {
+        // The status is the replay's: a warning lost on the way does not
+        // undo a save, and a caller that retried would replay it twice.
         status = run_batch(argv[1], argv[2]) ? EXIT_OK : EXIT_FAILED;
     } else if (argc == 2) {
         exec_editor(argv);
@@ -72,7 +76,5 @@ int tool_main(int argc, char** argv) {
     } else {
         printf("I want a tileset!\n");
     }
-    // A list printed to a full disk is no list: the caller must not go on.
-    if ((fflush(stdout) != 0 || ferror(stdout)) && status == EXIT_OK) status = EXIT_FAILED;
     return status;
 }

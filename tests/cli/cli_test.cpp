@@ -64,8 +64,11 @@ TEST_F(CliTest, WrongArgumentCountAsksForATileset) {
 // 2 a wrong command line.
 TEST_F(CliTest, ExitStatusTellsSuccessFailureAndUsage) {
     const std::string tool = KELBO_TOOL_PATH, missing = dir.file("absent.dat");
-    const std::string bad = dir.file("bad.txt");
+    const std::string bad = dir.file("bad.txt"), stale = dir.file("stale.dat");
     ASSERT_TRUE(write_text(bad, "5,7\n"));
+    std::vector<uint8_t> warns = sample; // its checksum warning cannot be printed below
+    warns[226] ^= 1;
+    ASSERT_TRUE(write_bytes(stale, warns));
     write_list("5 7\n7 5\n");
     struct Case {
         const char* name;
@@ -89,6 +92,9 @@ TEST_F(CliTest, ExitStatusTellsSuccessFailureAndUsage) {
              {"list printed to a full disk",
               {"/bin/sh", "-c", "exec \"$@\" >/dev/full", "-", tool, "--compose", tiles, list},
               1},
+             {"replay done, its warning lost",
+              {"/bin/sh", "-c", "exec \"$@\" >/dev/full", "-", tool, stale, list},
+              0},
              {"help", {tool, "--help"}, 0},
              {"version", {tool, "--version"}, 0},
              {"unknown option", {tool, "--tiles", list}, 2},
