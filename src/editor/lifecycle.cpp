@@ -131,13 +131,13 @@ unsigned modifier_bit(SDLKey sym) {
     }
 }
 
-// The pointer's window position, made one in the picture and remembered.
+// Remembers the pointer's window position and makes it one in the picture.
 void point_at(EditorState& s, Uint16& x, Uint16& y) {
-    x = Uint16(x / s.scale);
-    y = Uint16(y / s.scale);
     s.pointer_known = true;
     s.pointer_x = x;
     s.pointer_y = y;
+    x = Uint16(x / s.scale);
+    y = Uint16(y / s.scale);
 }
 
 // Keeps what mouse events need to know of the keyboard and the pointer:

@@ -166,6 +166,8 @@ TEST_F(EditorViewTest, ZoomStepsBetweenOneAndFourAndDoublesEveryPixel) {
 
     for (int i = 0; i < 3; ++i) key(SDLK_KP_PLUS, KMOD_LCTRL);
     EXPECT_EQ(4, state().scale);
+    // The pointer stays on its window pixel, which now shows position 32.
+    EXPECT_EQ("Kelbo Tool - tiles.kts - at 32: tile 32", caption());
     key(SDLK_MINUS, KMOD_RCTRL);
     EXPECT_EQ(3, state().scale);
     for (int i = 0; i < 3; ++i) key(SDLK_KP_MINUS, KMOD_LCTRL);
