@@ -172,12 +172,13 @@ void ask_to_quit(EditorState& s) {
 }
 
 // A key or button press first clears what the last one led to, and turns
-// down a pending quit (but for the Escape that confirms it). A modifier on
-// its own is no answer yet.
+// down a pending quit (but for the Escape that confirms it; one that closes
+// the go-to prompt does not, and the question must not linger unseen). A
+// modifier on its own is no answer yet.
 void new_press(EditorState& s, const SDL_Event& event) {
     if (event.type == SDL_KEYDOWN && is_modifier_key(event.key.keysym.sym)) return;
     s.message.clear();
-    if (event.type == SDL_KEYDOWN && event.key.keysym.sym == SDLK_ESCAPE) return;
+    if (event.type == SDL_KEYDOWN && event.key.keysym.sym == SDLK_ESCAPE && !s.goto_open) return;
     s.quit_pending = false;
 }
 
