@@ -133,7 +133,9 @@ unsigned modifier_bit(SDLKey sym) {
 
 // Remembers the pointer's window position and makes it one in the picture.
 void point_at(EditorState& s, Uint16& x, Uint16& y) {
-    s.pointer_known = true;
+    // A drag that left the window still reports motions, clamped to its
+    // edge: they say nothing of where the pointer is.
+    s.pointer_known = !s.pointer_out;
     s.pointer_x = x;
     s.pointer_y = y;
     x = Uint16(x / s.scale);
@@ -152,7 +154,10 @@ void follow_input(EditorState& s, SDL_Event& event) {
         // were never seen here.
         if ((event.active.state & SDL_APPINPUTFOCUS) && event.active.gain)
             s.held_keys = SDL_GetModState() & (KMOD_CTRL | KMOD_SHIFT);
-        if ((event.active.state & SDL_APPMOUSEFOCUS) && !event.active.gain) s.pointer_known = false;
+        if (event.active.state & SDL_APPMOUSEFOCUS) {
+            s.pointer_out = !event.active.gain;
+            s.pointer_known = s.pointer_known && !s.pointer_out;
+        }
         break;
     case SDL_MOUSEMOTION: point_at(s, event.motion.x, event.motion.y); break;
     case SDL_MOUSEBUTTONDOWN:

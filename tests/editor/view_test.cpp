@@ -77,6 +77,11 @@ TEST_F(EditorViewTest, CaptionNamesTheCellUnderThePointer) {
     EXPECT_EQ(name + " - 1 held", caption());
     key(SDLK_UP);
     EXPECT_EQ(name + " - 1 held", caption()); // until the pointer moves in again
+    move(SCREEN_WIDTH - 1, 0); // a drag gone outside: its motions come clamped to the edge
+    EXPECT_EQ(name + " - 1 held", caption());
+    focus(SDL_APPMOUSEFOCUS, 1);
+    move(0, 0);
+    EXPECT_EQ(name + " - 1 held - at 130: tile 130", caption());
 }
 
 TEST_F(EditorViewTest, GoToShowsSelectsAndClosesAsAsked) {
