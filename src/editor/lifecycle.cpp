@@ -151,8 +151,9 @@ void follow_input(EditorState& s, SDL_Event& event) {
     case SDL_KEYUP: s.held_keys &= ~modifier_bit(event.key.keysym.sym); break;
     case SDL_ACTIVEEVENT:
         // Keys pressed or released while another window had the keyboard
-        // were never seen here.
-        if ((event.active.state & SDL_APPINPUTFOCUS) && event.active.gain)
+        // were never seen here. Where the keyboard follows the pointer (an
+        // X server without a window manager) SDL tells only of the pointer.
+        if ((event.active.state & (SDL_APPINPUTFOCUS | SDL_APPMOUSEFOCUS)) && event.active.gain)
             s.held_keys = SDL_GetModState() & (KMOD_CTRL | KMOD_SHIFT);
         if (event.active.state & SDL_APPMOUSEFOCUS) {
             s.pointer_out = !event.active.gain;

@@ -219,6 +219,12 @@ TEST_F(EditorViewTest, MouseModifiersComeFromKeyEventsInOrder) {
     SDL_SetModState(KMOD_NONE);
     click_with_stale_state(23, KMOD_NONE);
     EXPECT_EQ(V({20, 21, 22, 23, 24, 25, 26, 27, 28, 29}), selected());
+
+    key_event(SDL_KEYDOWN, SDLK_LCTRL, KMOD_NONE);
+    focus(SDL_APPMOUSEFOCUS, 0); // and released outside, where the keyboard followed
+    focus(SDL_APPMOUSEFOCUS, 1);
+    click_with_stale_state(40, KMOD_NONE);
+    EXPECT_EQ(V({40}), selected());
 }
 
 } // namespace
