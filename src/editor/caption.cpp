@@ -12,7 +12,8 @@ namespace {
 // held record, nor while the pointer is outside the window.
 std::string pointer_readout(const EditorState& s) {
     uint32_t column, row;
-    if (!s.pointer_known || !cell_at(s.pointer_x, s.pointer_y, column, row)) return "";
+    if (!s.pointer_known || !cell_at(s.pointer_x / s.scale, s.pointer_y / s.scale, column, row))
+        return "";
     const Arrangement& a = s.arrangement;
     if (s.mode == MODE_HOLDING) {
         uint32_t k = row * GRID_COLUMNS + column;

@@ -66,9 +66,10 @@ struct EditorState {
     int scale = 1;      // each picture pixel is scale x scale on the screen
     unsigned held_keys; // KMOD_ bits of the Control and Shift keys down
     bool pointer_known; // false until the pointer moves in
-    int pointer_x;      // in picture pixels
-    int pointer_y;
-    bool goto_open; // the go-to prompt
+    bool pointer_out;   // it left the window and has not come back
+    int pointer_x;      // in window pixels, so that a zoom under a still
+    int pointer_y;      // pointer is read at the new scale
+    bool goto_open;     // the go-to prompt
     std::string goto_digits;
     std::string message;        // what the last key or click led to, for the caption
     bool quit_pending;          // a quit with unsaved work was asked for once

@@ -131,13 +131,15 @@ unsigned modifier_bit(SDLKey sym) {
     }
 }
 
-// The pointer's window position, made one in the picture and remembered.
+// Remembers the pointer's window position and makes it one in the picture.
 void point_at(EditorState& s, Uint16& x, Uint16& y) {
-    x = Uint16(x / s.scale);
-    y = Uint16(y / s.scale);
-    s.pointer_known = true;
+    // A drag that left the window still reports motions, clamped to its
+    // edge: they say nothing of where the pointer is.
+    s.pointer_known = !s.pointer_out;
     s.pointer_x = x;
     s.pointer_y = y;
+    x = Uint16(x / s.scale);
+    y = Uint16(y / s.scale);
 }
 
 // Keeps what mouse events need to know of the keyboard and the pointer:
@@ -149,10 +151,14 @@ void follow_input(EditorState& s, SDL_Event& event) {
     case SDL_KEYUP: s.held_keys &= ~modifier_bit(event.key.keysym.sym); break;
     case SDL_ACTIVEEVENT:
         // Keys pressed or released while another window had the keyboard
-        // were never seen here.
-        if ((event.active.state & SDL_APPINPUTFOCUS) && event.active.gain)
+        // were never seen here. Where the keyboard follows the pointer (an
+        // X server without a window manager) SDL tells only of the pointer.
+        if ((event.active.state & (SDL_APPINPUTFOCUS | SDL_APPMOUSEFOCUS)) && event.active.gain)
             s.held_keys = SDL_GetModState() & (KMOD_CTRL | KMOD_SHIFT);
-        if ((event.active.state & SDL_APPMOUSEFOCUS) && !event.active.gain) s.pointer_known = false;
+        if (event.active.state & SDL_APPMOUSEFOCUS) {
+            s.pointer_out = !event.active.gain;
+            s.pointer_known = s.pointer_known && !s.pointer_out;
+        }
         break;
     case SDL_MOUSEMOTION: point_at(s, event.motion.x, event.motion.y); break;
     case SDL_MOUSEBUTTONDOWN:
@@ -172,12 +178,13 @@ void ask_to_quit(EditorState& s) {
 }
 
 // A key or button press first clears what the last one led to, and turns
-// down a pending quit (but for the Escape that confirms it). A modifier on
-// its own is no answer yet.
+// down a pending quit (but for the Escape that confirms it; one that closes
+// the go-to prompt does not, and the question must not linger unseen). A
+// modifier on its own is no answer yet.
 void new_press(EditorState& s, const SDL_Event& event) {
     if (event.type == SDL_KEYDOWN && is_modifier_key(event.key.keysym.sym)) return;
     s.message.clear();
-    if (event.type == SDL_KEYDOWN && event.key.keysym.sym == SDLK_ESCAPE) return;
+    if (event.type == SDL_KEYDOWN && event.key.keysym.sym == SDLK_ESCAPE && !s.goto_open) return;
     s.quit_pending = false;
 }
 

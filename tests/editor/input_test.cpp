@@ -291,6 +291,10 @@ TEST_F(EditorInputTest, QuitWithUnsavedTablesAsksOnce) {
     EXPECT_EQ(asked, state().message);
     click_position(9);
     EXPECT_EQ("", state().message);
+    key(SDLK_g, KMOD_LCTRL);
+    quit_event();
+    key(SDLK_ESCAPE); // it closes the go-to prompt and takes the question back
+    EXPECT_FALSE(state().quit_pending);
     quit_event();
     EXPECT_TRUE(state().running);
     key(SDLK_ESCAPE);

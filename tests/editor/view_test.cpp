@@ -77,6 +77,11 @@ TEST_F(EditorViewTest, CaptionNamesTheCellUnderThePointer) {
     EXPECT_EQ(name + " - 1 held", caption());
     key(SDLK_UP);
     EXPECT_EQ(name + " - 1 held", caption()); // until the pointer moves in again
+    move(SCREEN_WIDTH - 1, 0); // a drag gone outside: its motions come clamped to the edge
+    EXPECT_EQ(name + " - 1 held", caption());
+    focus(SDL_APPMOUSEFOCUS, 1);
+    move(0, 0);
+    EXPECT_EQ(name + " - 1 held - at 130: tile 130", caption());
 }
 
 TEST_F(EditorViewTest, GoToShowsSelectsAndClosesAsAsked) {
@@ -166,6 +171,8 @@ TEST_F(EditorViewTest, ZoomStepsBetweenOneAndFourAndDoublesEveryPixel) {
 
     for (int i = 0; i < 3; ++i) key(SDLK_KP_PLUS, KMOD_LCTRL);
     EXPECT_EQ(4, state().scale);
+    // The pointer stays on its window pixel, which now shows position 32.
+    EXPECT_EQ("Kelbo Tool - tiles.kts - at 32: tile 32", caption());
     key(SDLK_MINUS, KMOD_RCTRL);
     EXPECT_EQ(3, state().scale);
     for (int i = 0; i < 3; ++i) key(SDLK_KP_MINUS, KMOD_LCTRL);
@@ -212,6 +219,12 @@ TEST_F(EditorViewTest, MouseModifiersComeFromKeyEventsInOrder) {
     SDL_SetModState(KMOD_NONE);
     click_with_stale_state(23, KMOD_NONE);
     EXPECT_EQ(V({20, 21, 22, 23, 24, 25, 26, 27, 28, 29}), selected());
+
+    key_event(SDL_KEYDOWN, SDLK_LCTRL, KMOD_NONE);
+    focus(SDL_APPMOUSEFOCUS, 0); // and released outside, where the keyboard followed
+    focus(SDL_APPMOUSEFOCUS, 1);
+    click_with_stale_state(40, KMOD_NONE);
+    EXPECT_EQ(V({40}), selected());
 }
 
 } // namespace
