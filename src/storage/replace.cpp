@@ -59,11 +59,15 @@ bool is_temp_name(const char* name) {
 }
 
 // The recovery copy's name: the file's name, cut so that the whole fits in
-// NAME_MAX, and its inode number, which a reboot keeps.
-std::string recovery_name(const std::string& name, uint64_t inode) {
-    const std::string tail = RECOVERY_TAG + std::to_string(inode);
+// NAME_MAX, and its inode number, which a reboot keeps. Copies kept for
+// several editors of one file ended together (a logout) are numbered from
+// 2; a save's own copy is always number 1.
+std::string recovery_name(const std::string& name, uint64_t inode, int number = 1) {
+    const std::string tail = (number > 1 ? "." + std::to_string(number) : std::string()) +
+                             RECOVERY_TAG + std::to_string(inode);
     return name.substr(0, std::min(name.size(), size_t(NAME_MAX) - tail.size())) + tail;
 }
+constexpr int RECOVERY_NAMES = 9;
 
 std::string temp_folder() {
     const char* dir = getenv("TMPDIR");
@@ -313,17 +317,25 @@ int write_new_file(int dir, const std::string& name, const FilePiece* pieces, si
 // first byte of the file changes, and a kill while it is written must not
 // leave a copy that looks complete. On failure errno is set and copy.folder
 // says where.
+// `names` numbered names are tried in turn while the last is taken.
 bool write_recovery_copy(const FileHandle& file, uint64_t inode, const FilePiece* pieces,
-                         size_t count, RecoveryCopy& copy) {
-    copy.name = recovery_name(file.name, inode);
+                         size_t count, RecoveryCopy& copy, int names = 1) {
+    auto write_in = [&](int dir) {
+        int error = EEXIST;
+        for (int number = 1; number <= names && error == EEXIST; ++number) {
+            copy.name = recovery_name(file.name, inode, number);
+            error = write_new_file(dir, copy.name, pieces, count, 0600);
+        }
+        return error;
+    };
     copy.dir = file.dir;
     copy.folder = file.folder;
-    int error = write_new_file(copy.dir, copy.name, pieces, count, 0600);
+    int error = write_in(copy.dir);
     if (cannot_write_folder(error)) {
         copy.folder = temp_folder();
         copy.dir = open(copy.folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         copy.own_dir = copy.dir >= 0;
-        error = copy.own_dir ? write_new_file(copy.dir, copy.name, pieces, count, 0600) : errno;
+        error = copy.own_dir ? write_in(copy.dir) : errno;
         if (error != 0 && copy.own_dir) close(copy.dir);
     }
     errno = error;
@@ -474,7 +486,7 @@ ReplaceResult keep_recovery_copy(const FileHandle& file, const FilePiece* pieces
     if (file.dir < 0) return failure(file.error);
     if (file.fd < 0 || fstat(file.fd, &st) != 0) return failure(file.fd < 0 ? ENOENT : errno);
     RecoveryCopy copy;
-    if (!write_recovery_copy(file, uint64_t(st.st_ino), pieces, count, copy)) {
+    if (!write_recovery_copy(file, uint64_t(st.st_ino), pieces, count, copy, RECOVERY_NAMES)) {
         ReplaceResult r = failure(errno);
         r.copy_folder = copy.folder;
         return r;
@@ -487,16 +499,18 @@ ReplaceResult keep_recovery_copy(const FileHandle& file, const FilePiece* pieces
 std::string find_recovery_copy(const FileHandle& file) {
     struct stat st;
     if (file.fd < 0 || fstat(file.fd, &st) != 0) return "";
-    const std::string name = recovery_name(file.name, uint64_t(st.st_ino));
     // Only a regular file of ours: anyone may put anything in /tmp.
     auto ours = [](int at, const char* path) {
         struct stat copy;
         return fstatat(at, path, &copy, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(copy.st_mode) &&
                copy.st_uid == geteuid();
     };
-    if (ours(file.dir, name.c_str())) return file.folder + "/" + name;
     const std::string temp = temp_folder();
-    if (ours(AT_FDCWD, (temp + "/" + name).c_str())) return temp + "/" + name;
+    for (int number = 1; number <= RECOVERY_NAMES; ++number) {
+        const std::string name = recovery_name(file.name, uint64_t(st.st_ino), number);
+        if (ours(file.dir, name.c_str())) return file.folder + "/" + name;
+        if (ours(AT_FDCWD, (temp + "/" + name).c_str())) return temp + "/" + name;
+    }
     // A file with several names is saved in place, and its copy is named
     // after the name that save was given: look for a copy of this inode
     // under any name.

@@ -115,6 +115,24 @@ TEST_F(EditorSaveTest, SignalKeepsUnsavedWorkInARecoveryCopy) {
     editor_close();
     EXPECT_EQ("A recovery copy of this tileset exists: " + copy + "\nFailed to load tileset!\n",
               printed_by([&] { EXPECT_FALSE(editor_open(path.c_str())); }));
+    editor_close();
+
+    // A second editor of the file ended with the first (a logout) keeps its
+    // work under the next name, which the load points to in turn.
+    const std::string aside = copy + ".aside";
+    ASSERT_EQ(0, rename(copy.c_str(), aside.c_str()));
+    ASSERT_TRUE(editor_open(path.c_str()));
+    ASSERT_NO_FATAL_FAILURE(exchange_14_and_40());
+    ASSERT_EQ(0, rename(aside.c_str(), copy.c_str()));
+    raise(SIGTERM);
+    out = printed_by([&] { status = editor_run(); });
+    editor_close();
+    const std::string second = out.substr(28, out.size() - 29);
+    EXPECT_EQ(path + ".2" + copy.substr(path.size()), second) << out;
+    EXPECT_EQ(read_bytes(copy), read_bytes(second));
+    ASSERT_EQ(0, unlink(copy.c_str()));
+    EXPECT_EQ("A recovery copy of this tileset exists: " + second + "\nFailed to load tileset!\n",
+              printed_by([&] { EXPECT_FALSE(editor_open(path.c_str())); }));
 }
 
 // What the window's caption says, as last set.
