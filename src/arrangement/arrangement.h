@@ -97,10 +97,11 @@ void move_selection(Arrangement& a, uint32_t t);
 // add to one open edit until history_end_drag; a handling in between that
 // makes an edit of its own ends the drag's edit first. A new edit drops
 // what could have been redone. Entries are never edited, only moved, so an
-// edit keeps just `tables_tile`, emptiness, held origins and selection
-// where they changed, and undo and redo rewrite those positions from the
-// entries as loaded; a full sort of 4095 tiles costs about 17 KB, and the
-// oldest edits are dropped once they take more than HISTORY_BYTE_LIMIT.
+// edit keeps just `tables_tile`, emptiness, held origins and selection,
+// whole, before and after it, and undo and redo rewrite the positions whose
+// tables tile changes from the entries as loaded; a full sort of 4095
+// tiles costs about 17 KB, and the oldest edits are dropped once they take
+// more than HISTORY_BYTE_LIMIT.
 // Changes made outside a begin/end pair are taken as they are, not
 // recorded; like all changes they must come from the functions above.
 

@@ -149,12 +149,8 @@ StorageStatus tileset_save(TilesetFile& tileset, FileHandle& file, std::string* 
 
 StorageStatus tileset_save(TilesetFile& tileset, const char* path) {
     FileHandle file;
-    int error = 0;
-    StorageStatus status;
-    if (lock_file(path, file, LOCK_WAIT_MS, error))
-        status = tileset_save(tileset, file);
-    else
-        status = replace_failure(SAVE_WRITE, path, ReplaceResult{false, error, {}, {}});
+    StorageStatus status = lock_tileset(path, file, LOCK_WAIT_MS);
+    if (status) status = tileset_save(tileset, file);
     close_file(file);
     return status;
 }

@@ -315,9 +315,9 @@ int write_new_file(int dir, const std::string& name, const FilePiece* pieces, si
 // Writes the whole new content to a recovery copy, beside the file if its
 // folder lets us or else in $TMPDIR. It must survive a power cut before the
 // first byte of the file changes, and a kill while it is written must not
-// leave a copy that looks complete. On failure errno is set and copy.folder
-// says where.
-// `names` numbered names are tried in turn while the last is taken.
+// leave a copy that looks complete. The first of `names` numbered names
+// that is free is taken. On failure errno is set and copy.folder says
+// where.
 bool write_recovery_copy(const FileHandle& file, uint64_t inode, const FilePiece* pieces,
                          size_t count, RecoveryCopy& copy, int names = 1) {
     auto write_in = [&](int dir) {
