@@ -239,7 +239,7 @@ bool g_open_large = false;
 
 void start_run(const Sample& chosen, bool large, const std::string& path) {
     EditorState& s = editor_state();
-    if (g_open && (large != g_open_large || !s.tileset.streams[STREAM_INFO].unpacked)) {
+    if (g_open && large != g_open_large) {
         editor_close();
         g_open = false;
     }
@@ -270,7 +270,7 @@ void start_run(const Sample& chosen, bool large, const std::string& path) {
         close_go_to(s);
         s.message.clear();
         s.quit_pending = false;
-        s.pointer_known = false;
+        s.pointer = POINTER_UNKNOWN;
         s.held_keys = 0;
     }
     SDL_SetModState(KMOD_NONE);

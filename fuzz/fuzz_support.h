@@ -62,7 +62,8 @@ enum KeyIndex : uint8_t {
 };
 
 // Screen coordinates from one byte: 3 pixels a step from -64, so every cell
-// and some ground off each edge of the 320 x 512 window can be reached.
+// and some ground off each edge of the 320 x 512 window at scale 1 can be
+// reached.
 inline int coordinate_from_byte(uint8_t b) { return int(b) * 3 - 64; }
 inline uint8_t byte_for_coordinate(int c) { return uint8_t((c + 64 + 2) / 3); }
 
@@ -88,7 +89,7 @@ struct EventWriter {
     void move(int x, int y) {
         bytes.insert(bytes.end(), {OP_MOTION, byte_for_coordinate(x), byte_for_coordinate(y)});
     }
-    // The middle of grid cell (column, row) on screen.
+    // The middle of grid cell (column, row) on screen at scale 1.
     static int cx(int column) { return column * 32 + 16; }
     static int cy(int row) { return row * 32 + 16; }
     void click(uint8_t button, int column, int row) {

@@ -11,9 +11,9 @@ namespace {
 // under the pointer as the view now stands; nothing past the last tile or
 // held record, nor while the pointer is outside the window.
 std::string pointer_readout(const EditorState& s) {
-    uint32_t column, row;
-    if (!s.pointer_known || !cell_at(s.pointer_x / s.scale, s.pointer_y / s.scale, column, row))
-        return "";
+    const int x = s.pointer_x / s.scale, y = s.pointer_y / s.scale;
+    uint32_t column, row, p;
+    if (s.pointer != POINTER_IN || !cell_at(x, y, column, row)) return "";
     const Arrangement& a = s.arrangement;
     if (s.mode == MODE_HOLDING) {
         uint32_t k = row * GRID_COLUMNS + column;
@@ -21,8 +21,7 @@ std::string pointer_readout(const EditorState& s) {
         return " - held " + std::to_string(k) + ": tile " +
                std::to_string(a.holding.records[k].origin);
     }
-    uint32_t p = (s.scroll + row) * GRID_COLUMNS + column;
-    if (p >= a.tile_count) return "";
+    if (!position_at(s, x, y, p)) return "";
     std::string at = " - at " + std::to_string(p) + ": ";
     if (p != 0 && a.origin[p] == 0) return at + "empty";
     return at + "tile " + std::to_string(a.origin[p]);

@@ -41,6 +41,8 @@ struct ModeHandlers {
     void (*render)();
 };
 
+enum PointerPlace { POINTER_UNKNOWN, POINTER_IN, POINTER_OUT };
+
 struct EditorState {
     const char* tileset_path; // the command-line argument, not copied
     FileHandle file;          // the tileset, resolved once at the open
@@ -50,9 +52,6 @@ struct EditorState {
     FileStamp swaps_written;  // the .swaps this session last wrote
     TilesetFile tileset;
     FileStamp on_disk; // the file as opened or last saved, or as the user was told of it
-    // What storage reported for the last save (Ctrl+S): when it failed,
-    // storage_reason(last_save) says why in a phrase.
-    StorageStatus last_save;
     Arrangement arrangement;
     std::string caption; // as last set
     EditorMode mode;
@@ -65,11 +64,12 @@ struct EditorState {
     bool running;
     int scale = 1;      // each picture pixel is scale x scale on the screen
     unsigned held_keys; // KMOD_ bits of the Control and Shift keys down
-    bool pointer_known; // false until the pointer moves in
-    bool pointer_out;   // it left the window and has not come back
-    int pointer_x;      // in window pixels, so that a zoom under a still
-    int pointer_y;      // pointer is read at the new scale
-    bool goto_open;     // the go-to prompt
+    // Unknown until it moves in; out from leaving the window until it comes
+    // back, while a drag outside still reports motions clamped to the edge.
+    PointerPlace pointer;
+    int pointer_x;  // in window pixels, so that a zoom under a still
+    int pointer_y;  // pointer is read at the new scale
+    bool goto_open; // the go-to prompt
     std::string goto_digits;
     std::string message;        // what the last key or click led to, for the caption
     bool quit_pending;          // a quit with unsaved work was asked for once
@@ -125,6 +125,8 @@ bool is_modifier_key(SDLKey sym);
 
 // The grid cell under a picture pixel, or false outside the 10 x 16 grid.
 bool cell_at(int x, int y, uint32_t& column, uint32_t& row);
+// The tileset position under a picture pixel; false past the last tile.
+bool position_at(const EditorState& s, int x, int y, uint32_t& p);
 
 // Handler tables of the two views.
 extern const ModeHandlers TILESET_VIEW_HANDLERS;

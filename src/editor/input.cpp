@@ -13,20 +13,19 @@ bool cell_at(int x, int y, uint32_t& column, uint32_t& row) {
     return true;
 }
 
-namespace {
-
-// Mouse events carry no modifiers of their own: the ones the key events
-// left held are used, in the order the events came.
-bool ctrl_held(const EditorState& s) { return (s.held_keys & KMOD_CTRL) != 0; }
-bool shift_held(const EditorState& s) { return (s.held_keys & KMOD_SHIFT) != 0; }
-
-// The tileset position under a pointer; false past the last tile.
 bool position_at(const EditorState& s, int x, int y, uint32_t& p) {
     uint32_t column, row;
     if (!cell_at(x, y, column, row)) return false;
     p = (s.scroll + row) * GRID_COLUMNS + column;
     return p < s.arrangement.tile_count;
 }
+
+namespace {
+
+// Mouse events carry no modifiers of their own: the ones the key events
+// left held are used, in the order the events came.
+bool ctrl_held(const EditorState& s) { return (s.held_keys & KMOD_CTRL) != 0; }
+bool shift_held(const EditorState& s) { return (s.held_keys & KMOD_SHIFT) != 0; }
 
 // The caption's word on a save that did not happen.
 std::string not_saved(const StorageStatus& status) {
@@ -40,39 +39,39 @@ std::string not_saved(const StorageStatus& status) {
 // leads to another file (replaced, or gone) the path is taken afresh, under
 // the same rules as at the open, for the save to replace what it names now.
 bool may_overwrite(EditorState& s) {
-    for (int round = 0;; ++round) {
-        FileStamp now = name_stamp(s.file);
-        bool told = !now.exists || same_stamp(now, s.on_disk);
-        bool held =
-            s.file.dir >= 0 && (now.exists ? stamp_of_held_file(now, s.file) : s.file.fd < 0);
+    auto told = [&](const FileStamp& now) { return !now.exists || same_stamp(now, s.on_disk); };
+    auto held = [&](const FileStamp& now) {
+        return s.file.dir >= 0 && (now.exists ? stamp_of_held_file(now, s.file) : s.file.fd < 0);
+    };
+    FileStamp now = name_stamp(s.file);
+    if (told(now) && held(now)) return true;
+    if (told(now)) {
+        StorageStatus status = lock_tileset(s.tileset_path, s.file, INTERACTIVE_LOCK_WAIT_MS);
+        print_status(status);
+        if (!status) {
+            s.message = not_saved(status);
+            return false;
+        }
+        now = name_stamp(s.file);
         // A path that no longer resolves is the save's to report.
-        if (told && (held || (round == 1 && s.file.dir < 0))) return true;
-        if (!told || round == 1) {
-            s.on_disk = now;
-            printf("Tileset file has changed since it was opened: %s\n", s.tileset_path);
-            s.message = "not saved: the file changed on disk; Ctrl+S again to overwrite";
-            return false;
-        }
-        s.last_save = lock_tileset(s.tileset_path, s.file, INTERACTIVE_LOCK_WAIT_MS);
-        print_status(s.last_save);
-        if (!s.last_save) {
-            s.message = not_saved(s.last_save);
-            return false;
-        }
+        if (told(now) && (held(now) || s.file.dir < 0)) return true;
     }
+    s.on_disk = now;
+    printf("Tileset file has changed since it was opened: %s\n", s.tileset_path);
+    s.message = "not saved: the file changed on disk; Ctrl+S again to overwrite";
+    return false;
 }
 
 // Saves only with an empty holding area; otherwise shows what is held.
-// What storage reported is printed and kept in `last_save`, and what came
-// of it is the caption's message.
+// What storage reported is printed, and what came of it is the caption's
+// message.
 void save(EditorState& s) {
     if (s.arrangement.holding_count != 0) {
         s.mode = MODE_HOLDING;
         s.message = "place the held tiles before saving";
         return;
     }
-    StorageStatus& status = s.last_save;
-    status = relock_tileset(s.file, INTERACTIVE_LOCK_WAIT_MS);
+    StorageStatus status = relock_tileset(s.file, INTERACTIVE_LOCK_WAIT_MS);
     print_status(status);
     if (!status) {
         s.message = not_saved(status);

@@ -135,7 +135,7 @@ unsigned modifier_bit(SDLKey sym) {
 void point_at(EditorState& s, Uint16& x, Uint16& y) {
     // A drag that left the window still reports motions, clamped to its
     // edge: they say nothing of where the pointer is.
-    s.pointer_known = !s.pointer_out;
+    if (s.pointer != POINTER_OUT) s.pointer = POINTER_IN;
     s.pointer_x = x;
     s.pointer_y = y;
     x = Uint16(x / s.scale);
@@ -155,10 +155,10 @@ void follow_input(EditorState& s, SDL_Event& event) {
         // X server without a window manager) SDL tells only of the pointer.
         if ((event.active.state & (SDL_APPINPUTFOCUS | SDL_APPMOUSEFOCUS)) && event.active.gain)
             s.held_keys = SDL_GetModState() & (KMOD_CTRL | KMOD_SHIFT);
-        if (event.active.state & SDL_APPMOUSEFOCUS) {
-            s.pointer_out = !event.active.gain;
-            s.pointer_known = s.pointer_known && !s.pointer_out;
-        }
+        if ((event.active.state & SDL_APPMOUSEFOCUS) && !event.active.gain)
+            s.pointer = POINTER_OUT;
+        else if ((event.active.state & SDL_APPMOUSEFOCUS) && s.pointer == POINTER_OUT)
+            s.pointer = POINTER_UNKNOWN; // back in, but where shows with its first motion
         break;
     case SDL_MOUSEMOTION: point_at(s, event.motion.x, event.motion.y); break;
     case SDL_MOUSEBUTTONDOWN:
@@ -330,18 +330,16 @@ int editor_run() {
             editor_handle_event(event);
             continue;
         }
-        if (got == WAIT_FAILED) {
-            printf("Error while waiting for event: %s\n", SDL_GetError());
-            // A wait that keeps failing will not recover; stop rather than spin.
-            if (++failures < WAIT_FAILURE_LIMIT) continue;
-        }
-        keep_unsaved_work(s);
-        s.running = false;
-        return 1;
+        if (got == WAIT_SIGNAL) break;
+        printf("Error while waiting for event: %s\n", SDL_GetError());
+        // A wait that keeps failing will not recover; stop rather than spin.
+        if (++failures == WAIT_FAILURE_LIMIT) break;
     }
-    // A window that could not be made again at another scale is gone too.
-    if (s.screen) return 0;
+    if (!s.running && s.screen) return 0; // the user quit
+    // Ended otherwise: a signal, waits that kept failing, or a window that
+    // could not be made again at another scale.
     keep_unsaved_work(s);
+    s.running = false;
     return 1;
 }
 

@@ -319,7 +319,7 @@ TEST_F(EditorSaveTest, FailedWriteKeepsTheEditorAndItsEdits) {
 
     // Once the limit is lifted, saving again works.
     EXPECT_EQ("", printed_by([&] { key(SDLK_s, KMOD_LCTRL); }));
-    EXPECT_TRUE(state().last_save);
+    EXPECT_EQ("saved", state().message);
     EXPECT_EQ("40 14\n14 40\n", read_text(path + ".swaps"));
     const std::vector<uint8_t> after = read_bytes(path);
     EXPECT_EQ(streams.info.size(), unpacked_size(after, STREAM_INFO));
