@@ -46,7 +46,9 @@ bool may_overwrite(EditorState& s) {
     FileStamp now = name_stamp(s.file);
     if (told(now) && held(now)) return true;
     if (told(now)) {
-        StorageStatus status = lock_tileset(s.tileset_path, s.file, INTERACTIVE_LOCK_WAIT_MS);
+        // The swap list goes beside the tileset as the path now leads.
+        StorageStatus status =
+            lock_tileset(s.tileset_path, s.file, INTERACTIVE_LOCK_WAIT_MS, &s.swaps_folder);
         print_status(status);
         if (!status) {
             s.message = not_saved(status);

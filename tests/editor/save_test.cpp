@@ -223,6 +223,25 @@ TEST_F(EditorSaveTest, FileChangedByAnotherProgramIsOverwrittenOnlyWhenAskedTwic
     EXPECT_EQ("", printed_by([&] { key(SDLK_s, KMOD_LCTRL); })); // its own save is no stranger's
 }
 
+// A path that now leads through another folder is taken afresh, and the
+// swap list goes beside the tileset there.
+TEST_F(EditorSaveTest, PathTakenAfreshTakesTheSwapListAlong) {
+    const std::string a = dir.file("a"), b = dir.file("b"), via = dir.file("via");
+    ASSERT_EQ(0, mkdir(a.c_str(), 0700));
+    ASSERT_EQ(0, mkdir(b.c_str(), 0700));
+    ASSERT_EQ(0, symlink("a", via.c_str()));
+    path = via + "/tiles.kts";
+    ASSERT_NO_FATAL_FAILURE(open_streams());
+    ASSERT_NO_FATAL_FAILURE(exchange_14_and_40());
+    ASSERT_EQ(0, rename((a + "/tiles.kts").c_str(), (b + "/tiles.kts").c_str()));
+    ASSERT_EQ(0, unlink(via.c_str()));
+    ASSERT_EQ(0, symlink("b", via.c_str()));
+
+    EXPECT_EQ("", printed_by([&] { key(SDLK_s, KMOD_LCTRL); }));
+    EXPECT_EQ("40 14\n14 40\n", read_text(b + "/tiles.kts.swaps"));
+    EXPECT_FALSE(file_exists(a + "/tiles.kts.swaps"));
+}
+
 TEST_F(EditorSaveTest, LockHeldElsewhereFreezesTheSaveForTwoSecondsAndNamesItsHolder) {
     ASSERT_NO_FATAL_FAILURE(open_streams());
     ASSERT_NO_FATAL_FAILURE(exchange_14_and_40());
