@@ -14,16 +14,17 @@ struct Layout {
 };
 
 // With `as_replay` the tileset is loaded as a replay loads it, refused
-// while a killed save's recovery copy exists and with the checksum warning;
-// otherwise as it stands, so that nothing but a failure is printed before
-// a list.
+// while a killed save's recovery copy exists and with the checksum warning,
+// and every stream is verified, since this is the look before a write;
+// otherwise as it stands, so that nothing but a failure or what a replay
+// could not vouch for is printed before a list.
 bool read_layout(const char* path, bool as_replay, Layout& layout) {
     TilesetFile tileset = {};
     StorageStatus status;
     if (as_replay) {
         FileHandle file;
         open_file(path, file);
-        status = tileset_load(tileset, file, STREAM_MASK_INFO);
+        status = tileset_load(tileset, file, STREAM_MASK_INFO, true);
         close_file(file);
     } else {
         status = tileset_load(tileset, path, STREAM_MASK_INFO);

@@ -63,8 +63,9 @@ void bind_views(TilesetFile& t, std::vector<StorageWarning>& warnings) {
 }
 
 // Inflates the streams in `mask` and binds the views over them; the
-// tileset is released when that fails.
-void unpack_streams(TilesetFile& tileset, unsigned mask, StorageStatus& status) {
+// tileset is released when that fails. With `verify`, streams 1-3 outside
+// the mask are inflated too, and each that fails is named.
+void unpack_streams(TilesetFile& tileset, unsigned mask, bool verify, StorageStatus& status) {
     for (int i = 0; i < STREAM_COUNT; ++i) {
         if (!(mask & (1u << i))) continue;
         uint8_t* data = stream_unpack(tileset, i);
@@ -76,6 +77,13 @@ void unpack_streams(TilesetFile& tileset, unsigned mask, StorageStatus& status) 
         }
         tileset.streams[i].unpacked = data;
     }
+    // A save packs only the version's tables: whatever lies past them goes.
+    if (tileset.streams[STREAM_INFO].unpacked &&
+        tileset.streams[STREAM_INFO].unpacked_size > fixed_info_size(tileset.version))
+        status.warnings.push_back(WARN_INFO_EXCESS);
+    for (int i = STREAM_IMAGE; verify && i < STREAM_COUNT; ++i)
+        if (!(mask & (1u << i)) && !stream_verify(tileset, i))
+            status.warnings.push_back(StorageWarning(WARN_STREAM1_DAMAGED + i - STREAM_IMAGE));
     if (tileset.streams[STREAM_INFO].unpacked && !pad_info_stream(tileset)) {
         status.failure = LOAD_OUT_OF_MEMORY;
         tileset_release(tileset);
@@ -93,7 +101,8 @@ uint32_t streams_checksum(const TilesetFile& tileset) {
     return uint32_t(crc);
 }
 
-StorageStatus tileset_load(TilesetFile& tileset, const FileHandle& file, unsigned mask) {
+StorageStatus tileset_load(TilesetFile& tileset, const FileHandle& file, unsigned mask,
+                           bool verify_all) {
     memset(&tileset, 0, sizeof tileset);
     // A copy left by an interrupted in-place save means the file may be
     // torn: a save now would seal the damage with a fresh checksum.
@@ -107,9 +116,12 @@ StorageStatus tileset_load(TilesetFile& tileset, const FileHandle& file, unsigne
     }
     StorageStatus status = read_container(file, tileset);
     if (!status) return status;
-    // Files from elsewhere may carry a stale checksum, so this only warns.
-    if (streams_checksum(tileset) != tileset.checksum) status.warnings.push_back(WARN_CHECKSUM);
-    unpack_streams(tileset, mask, status);
+    // Files from elsewhere may carry a stale checksum, so this only warns;
+    // but then nothing vouches for the streams a save carries through, and
+    // those that are damaged are named.
+    const bool stale = streams_checksum(tileset) != tileset.checksum;
+    if (stale) status.warnings.push_back(WARN_CHECKSUM);
+    unpack_streams(tileset, mask, stale || verify_all, status);
     return status;
 }
 
@@ -118,7 +130,8 @@ StorageStatus tileset_load(TilesetFile& tileset, const char* path, unsigned mask
     FileHandle file;
     open_file(path, file);
     StorageStatus status = read_container(file, tileset);
-    if (status) unpack_streams(tileset, mask, status);
+    if (status)
+        unpack_streams(tileset, mask, streams_checksum(tileset) != tileset.checksum, status);
     close_file(file);
     return status;
 }

@@ -28,7 +28,11 @@ const char* warning_text(StorageWarning warning) {
     case WARN_IMAGE_SIZE: return "Hmm 1\n\n";
     case WARN_SPAN_OVERRUN: return "Hmm 2\n\n";
     case WARN_BLOCK_SIZE: return "Hmm 3\n\n";
-    case WARN_CHECKSUM: break;
+    case WARN_CHECKSUM:
+    case WARN_INFO_EXCESS:
+    case WARN_STREAM1_DAMAGED:
+    case WARN_STREAM2_DAMAGED:
+    case WARN_STREAM3_DAMAGED: break;
     }
     return nullptr; // names the file: see storage_message
 }
@@ -84,11 +88,19 @@ std::string failure_lines(const StorageStatus& s) {
 
 std::string storage_message(const StorageStatus& status) {
     std::string lines;
+    const char* path = status.path.c_str();
     for (StorageWarning warning : status.warnings) {
-        const char* text = warning_text(warning);
-        lines += text ? std::string(text)
-                      : printed("Tileset checksum does not match its content: %s\n\n",
-                                status.path.c_str());
+        if (const char* text = warning_text(warning))
+            lines += text;
+        else if (warning == WARN_CHECKSUM)
+            lines += printed("Tileset checksum does not match its content: %s\n\n", path);
+        else if (warning == WARN_INFO_EXCESS)
+            lines += printed("Info stream is larger than the tables of its version; the excess "
+                             "is dropped: %s\n\n",
+                             path);
+        else
+            lines += printed("Stream %d is damaged; its bytes are kept as they were: %s\n\n",
+                             int(warning - WARN_STREAM1_DAMAGED) + 1, path);
     }
     return lines + failure_lines(status);
 }

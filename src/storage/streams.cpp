@@ -55,6 +55,37 @@ uint32_t held_size(const TilesetFile& tileset, int index) {
                                        unpack_limit(tileset.version, index)));
 }
 
+namespace {
+
+// Inflates the slot's stream to its end as uncompress would (it must end,
+// match its check value and give no more than the table's unpacked size),
+// keeping its first `keep` bytes in `out` and passing the rest through a
+// scratch buffer. `total` is what it inflated to. With `whole`, every byte
+// must fit in `keep`.
+bool inflate_to_end(const StreamSlot& slot, uint8_t* out, uint64_t keep, bool whole,
+                    uint64_t& total) {
+    uint8_t scratch[16384];
+    z_stream z = {};
+    if (!slot.packed || inflateInit(&z) != Z_OK) return false;
+    z.next_in = slot.packed;
+    z.avail_in = slot.packed_size;
+    z.next_out = out;
+    z.avail_out = uInt(keep);
+    int status;
+    do {
+        if (z.avail_out == 0 && z.total_out >= keep) {
+            z.next_out = scratch;
+            z.avail_out = sizeof scratch;
+        }
+        status = inflate(&z, Z_NO_FLUSH);
+    } while (status == Z_OK && z.total_out <= slot.unpacked_size);
+    total = z.total_out;
+    inflateEnd(&z);
+    return status == Z_STREAM_END && total <= slot.unpacked_size && (total <= keep || !whole);
+}
+
+} // namespace
+
 uint8_t* stream_unpack(TilesetFile& tileset, int index) {
     assert(index >= 0 && index < STREAM_COUNT);
     StreamSlot& slot = tileset.streams[index];
@@ -63,41 +94,24 @@ uint8_t* stream_unpack(TilesetFile& tileset, int index) {
     const uint64_t limit = unpack_limit(tileset.version, index);
     const uint64_t keep =
         std::min<uint64_t>({slot.unpacked_size, limit, largest_possible_output(slot.packed_size)});
-
-    // The stream is inflated to its end whatever is kept, so that its check
-    // value and its length are verified as uncompress would; what lies past
-    // `keep` goes through a scratch buffer and is thrown away.
     uint8_t* out = static_cast<uint8_t*>(malloc(size_t(keep) + 1));
-    uint8_t scratch[16384];
-    z_stream z = {};
-    bool ended = false;
-    if (out && slot.packed && inflateInit(&z) == Z_OK) {
-        z.next_in = slot.packed;
-        z.avail_in = slot.packed_size;
-        z.next_out = out;
-        z.avail_out = uInt(keep);
-        int status;
-        do {
-            if (z.avail_out == 0 && z.total_out >= keep) {
-                z.next_out = scratch;
-                z.avail_out = sizeof scratch;
-            }
-            status = inflate(&z, Z_NO_FLUSH);
-        } while (status == Z_OK && z.total_out <= slot.unpacked_size);
-        // Bytes past `keep` that are below the limit would be lost; deflate
-        // cannot produce them, but nothing rests on that.
-        ended = status == Z_STREAM_END && z.total_out <= slot.unpacked_size &&
-                (z.total_out <= keep || keep == limit);
-        inflateEnd(&z);
-    }
-    if (!ended) {
+    uint64_t total = 0;
+    // Bytes past `keep` that are below the limit would be lost; deflate
+    // cannot produce them, but nothing rests on that.
+    if (!out || !inflate_to_end(slot, out, keep, keep != limit, total)) {
         free(out);
         return nullptr;
     }
-    if (z.total_out < keep) {
-        uint8_t* shrunk = static_cast<uint8_t*>(realloc(out, size_t(z.total_out) + 1));
+    if (total < keep) {
+        uint8_t* shrunk = static_cast<uint8_t*>(realloc(out, size_t(total) + 1));
         if (shrunk) out = shrunk;
     }
-    slot.unpacked_size = uint32_t(z.total_out);
+    slot.unpacked_size = uint32_t(total);
     return out;
+}
+
+bool stream_verify(const TilesetFile& tileset, int index) {
+    assert(index >= 0 && index < STREAM_COUNT);
+    uint64_t total = 0;
+    return inflate_to_end(tileset.streams[index], nullptr, 0, false, total);
 }

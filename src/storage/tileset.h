@@ -127,6 +127,12 @@ enum StorageWarning {
     WARN_IMAGE_SIZE,   // "Hmm 1": images not a whole number of 1024 bytes
     WARN_SPAN_OVERRUN, // "Hmm 2": the last span record runs off the stream
     WARN_BLOCK_SIZE,   // "Hmm 3": blocks not a whole number of 128 bytes
+    WARN_INFO_EXCESS,  // the info stream is longer than its version's tables
+    // Streams 1, 2 and 3 do not inflate as they must; they are carried
+    // through as they are all the same.
+    WARN_STREAM1_DAMAGED,
+    WARN_STREAM2_DAMAGED,
+    WARN_STREAM3_DAMAGED,
 };
 
 // What an operation did: the failure, if any, with what its message needs,
@@ -307,6 +313,9 @@ StorageStatus stream_pack(TilesetFile& tileset, int index, const uint8_t* data, 
 // and IMAGE_STREAM_LIMIT of images are kept; the rest is inflated and
 // thrown away.
 uint8_t* stream_unpack(TilesetFile& tileset, int index);
+// Whether stream `index` inflates as stream_unpack requires; nothing is
+// kept, and memory stays bounded whatever its size.
+bool stream_verify(const TilesetFile& tileset, int index);
 // The bytes of stream `index` that its unpacked buffer holds: less than
 // unpacked_size for a stream longer than its limit.
 uint32_t held_size(const TilesetFile& tileset, int index);
@@ -318,9 +327,14 @@ uint32_t streams_checksum(const TilesetFile& tileset);
 // Loads through a handle (the program's own forms do): refuses a file for
 // which a recovery copy exists, since an in-place save was interrupted and
 // the file may be torn; warns when the header's checksum does not match
-// the streams, then inflates the streams in `mask`.
-StorageStatus tileset_load(TilesetFile& tileset, const FileHandle& file, unsigned mask);
-// Reads the file at `path` as it stands, without the two checks above.
+// the streams, then inflates the streams in `mask`. It warns too of an info
+// stream longer than its version's tables (a save drops the rest) and,
+// when the checksum does not match or with `verify_all`, of each of
+// streams 1-3 outside `mask` that does not inflate.
+StorageStatus tileset_load(TilesetFile& tileset, const FileHandle& file, unsigned mask,
+                           bool verify_all = false);
+// Reads the file at `path` as it stands, without the recovery copy check,
+// and without the checksum warning: the other warnings stand.
 StorageStatus tileset_load(TilesetFile& tileset, const char* path, unsigned mask);
 // Repacks the info stream and replaces the handle's file (the caller holds
 // its lock). A failed save leaves the tileset loaded, so that the caller

@@ -407,7 +407,9 @@ TEST_F(ContainerTest, LoadWarnsWhenTheChecksumDoesNotMatchTheStreams) {
     bytes.push_back(7); // bytes past the last stream are no part of it
     EXPECT_EQ("", load(bytes, true));
     bytes[stream_offset(sample, STREAM_BLOCK)] ^= 1; // a stream the load does not inflate
-    EXPECT_EQ("Tileset checksum does not match its content: " + path + "\n\n", load(bytes, true));
+    EXPECT_EQ("Tileset checksum does not match its content: " + path +
+                  "\n\nStream 3 is damaged; its bytes are kept as they were: " + path + "\n\n",
+              load(bytes, true));
     bytes.resize(sample.size() - 1);
     EXPECT_EQ("Tileset file is shorter than its stream table promises: " + path + "\n",
               load(bytes, false));
