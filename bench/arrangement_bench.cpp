@@ -135,7 +135,7 @@ void move_block_to_end(benchmark::State& state) {
         return;
     }
     arrangement_init(a, tileset);
-    const std::vector<uint8_t> info(tileset.streams[STREAM_INFO].unpacked,
+    const std::vector<uint8_t> info(tileset.streams[STREAM_INFO].unpacked.data,
                                     tileset.streams[STREAM_INFO].unpacked +
                                         fixed_info_size(tileset.version));
     const uint32_t n = a.tile_count;

@@ -7,6 +7,8 @@
 #include "bench_support.h"
 
 #include "arrangement.h"
+#include "batch.h"
+#include "swap_list.h"
 #include "tileset.h"
 
 #include <benchmark/benchmark.h>

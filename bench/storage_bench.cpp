@@ -4,6 +4,8 @@
 #include "bench_support.h"
 
 #include "arrangement.h"
+#include "batch.h"
+#include "swap_list.h"
 #include "sample_tileset.h"
 #include "tileset.h"
 

@@ -8,6 +8,7 @@
 // the sample's tables with nothing moved or held, and redoing as much the
 // state the run ended in.
 #include "arrangement.h"
+#include "batch.h"
 #include "editor.h"
 #include "fuzz_support.h"
 #include "sample_tileset.h"

@@ -4,6 +4,8 @@
 // tables must hold, at every listed position, the tile the list names as
 // it was before the replay.
 #include "arrangement.h"
+#include "batch.h"
+#include "swap_list.h"
 #include "fuzz_support.h"
 #include "sample_tileset.h"
 

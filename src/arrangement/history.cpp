@@ -68,11 +68,7 @@ State& state_of(const Arrangement& a, State& s) {
 }
 
 bool differs(const History& h, uint32_t t, uint32_t u) {
-    const TileRecord &x = h.loaded[t], &y = h.loaded[u];
-    return t != u &&
-           (x.attr_a != y.attr_a || x.attr_b != y.attr_b || x.image_offset != y.image_offset ||
-            x.word1 != y.word1 || x.word2 != y.word2 || x.word3 != y.word3 || x.word4 != y.word4 ||
-            x.word5 != y.word5);
+    return t != u && !same_entries(h.loaded[t], h.loaded[u]);
 }
 
 // Takes h.now as the mark, counting the positions whose entries now
@@ -95,22 +91,22 @@ void pack(State& s) {
 
 // Keeps a new edit: what could have been redone goes, and then the oldest
 // edits while the rest take more than the limit.
-void keep(History& h, Edit&& e) {
+void keep(History& h, Edit&& e, size_t limit) {
     pack(e.before);
     pack(e.after);
     for (; h.edits.size() > h.done; h.edits.pop_back())
         h.bytes -= h.edits.back().before.bytes() + h.edits.back().after.bytes();
     h.bytes += e.before.bytes() + e.after.bytes();
     h.edits.push_back(std::move(e));
-    for (; h.bytes > HISTORY_BYTE_LIMIT && h.edits.size() > 1; h.edits.pop_front())
+    for (; h.bytes > limit && h.edits.size() > 1; h.edits.pop_front())
         h.bytes -= h.edits.front().before.bytes() + h.edits.front().after.bytes();
     h.done = h.edits.size();
 }
 
-void close_drag(History& h) {
+void close_drag(History& h, size_t limit) {
     if (!h.drag_open) return;
     h.drag_open = false;
-    if (!h.drag.before.same_tiles(h.drag.after)) keep(h, std::move(h.drag));
+    if (!h.drag.before.same_tiles(h.drag.after)) keep(h, std::move(h.drag), limit);
 }
 
 // Puts `to` back, entries from the tiles as loaded.
@@ -154,7 +150,7 @@ bool make_history(Arrangement& a) {
 bool step(Arrangement& a, bool undo) {
     if (!a.history) return false;
     History& h = *a.history;
-    close_drag(h);
+    close_drag(h, a.history_limit);
     if (undo ? h.done == 0 : h.done == h.edits.size()) return false;
     const Edit& e = undo ? h.edits[--h.done] : h.edits[h.done++];
     apply(a, h, undo ? e.before : e.after);
@@ -175,19 +171,19 @@ void history_end_edit(Arrangement& a, bool drag) {
     History& h = *a.history;
     const State& now = state_of(a, h.now);
     if (!now.same_tiles(h.mark)) {
-        if (!drag) close_drag(h);
+        if (!drag) close_drag(h, a.history_limit);
         if (!h.drag_open) h.drag.before = h.mark;
         h.drag_open = drag;
         if (drag)
             h.drag.after = now;
         else
-            keep(h, Edit{std::move(h.drag.before), now});
+            keep(h, Edit{std::move(h.drag.before), now}, a.history_limit);
     }
     settle(h);
 }
 
 void history_end_drag(Arrangement& a) {
-    if (a.history) close_drag(*a.history);
+    if (a.history) close_drag(*a.history, a.history_limit);
 }
 
 bool history_undo(Arrangement& a) { return step(a, true); }

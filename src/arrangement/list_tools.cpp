@@ -1,7 +1,9 @@
 // What a swap list does to a tileset's tables as a whole, worked out from
 // the list and the tables' size alone: the check before a replay, one list
 // for several replayed in turn, and the list that undoes a replay.
-#include "arrangement.h"
+#include "swap_list.h"
+
+#include "../storage/tileset.h"
 
 #include <cassert>
 #include <cstdio>

@@ -13,6 +13,7 @@ void arrangement_init(Arrangement& a, const TilesetFile& tileset) {
     a.selected_count = 0;
     a.holding_count = 0;
     a.history.reset();
+    a.history_limit = HISTORY_BYTE_LIMIT;
 }
 
 void arrangement_free(Arrangement& a) {

@@ -1,16 +1,13 @@
 // The swap list: "from to" lines naming, for each changed position, the
 // tile (by its index at load time) that now stands there.
-#include "arrangement.h"
+#include "swap_list.h"
+
+#include "../storage/safe_file.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
-#include <string>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
@@ -100,36 +97,31 @@ void finish(Parser& p) {
 } // namespace
 
 StorageStatus write_swap_list(const char* path, const uint32_t* origin, uint32_t tile_count,
-                              int folder, const char* shown, FileStamp* ours) {
+                              const Fd* folder, const char* shown, FileStamp* ours) {
     const std::string text = swap_list_text(origin, tile_count);
     if (!shown) shown = path;
     // Only the editor writes swap lists: it waits no longer than for its
     // tileset.
     FileHandle file;
-    int error = 0;
-    int entry = -1; // the folder the path's own last name is in
+    Fd entry; // the folder the path's own last name is in
     uint64_t kept = 0;
-    ReplaceResult result = {false, 0, {}, {}};
+    WriteReport report;
     const char* slash = strrchr(path, '/');
-    if (!lock_file(path, file, INTERACTIVE_LOCK_WAIT_MS, error, folder, shown,
-                   ours ? &entry : nullptr)) {
-        result.error = error;
-    } else if (ours && file.fd >= 0 && !same_stamp(name_stamp(file), *ours) &&
-               (result.error = keep_numbered_copy(file, entry, slash ? slash + 1 : path,
-                                                  SWAP_LIST_LIMIT, kept)) != 0) {
-        // Another session's list that could not be kept is not written over.
-    } else {
+    int error =
+        lock_file(path, file, INTERACTIVE_LOCK_WAIT_MS, folder, shown, ours ? &entry : nullptr);
+    // Another session's list that could not be kept is not written over.
+    if (error == 0 && ours && file.fd.valid() && !same_stamp(name_stamp(file), *ours))
+        error = keep_numbered_copy(file, entry, slash ? slash + 1 : path, SWAP_LIST_LIMIT, kept);
+    if (error == 0) {
         kept = 0; // named only when keeping it failed
-        FilePiece piece = {reinterpret_cast<const uint8_t*>(text.data()), text.size()};
-        result = replace_file(file, &piece, 1);
-        if (result.ok && ours) *ours = name_stamp(file);
+        const FilePiece piece = {reinterpret_cast<const uint8_t*>(text.data()), text.size()};
+        error = replace_file(file, &piece, 1, report);
+        if (error == 0 && ours) *ours = name_stamp(file);
     }
-    const bool not_regular = file.not_regular;
-    close_file(file);
-    if (entry >= 0) close(entry);
-    if (result.ok) return StorageStatus{};
-    StorageStatus status = replace_failure(LIST_WRITE, shown, result);
-    status.not_regular = not_regular;
+    if (error == 0) return StorageStatus{};
+    StorageStatus status = failed(LIST_WRITE, shown, file.not_regular ? NOT_REGULAR : error);
+    status.detail = report.copy_folder;
+    status.kept_copy = report.kept_copy;
     if (kept > 0) status.backup = std::string(shown) + ".~" + std::to_string(kept) + "~";
     return status;
 }
@@ -160,39 +152,33 @@ std::string describe(const SwapListError& error) {
 bool read_swap_list(const char* path, SwapList& list, SwapListError* why) {
     SwapListError local;
     if (!why) why = &local;
-    uint64_t size = 0;
-    int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    struct stat st;
-    if (fd < 0 || fstat(fd, &st) != 0) {
-        *why = {SwapListError::SYSTEM, errno, 0, 0};
-        if (fd >= 0) close(fd);
+    Fd fd;
+    FileInfo st;
+    int error = os_open(nullptr, path, OPEN_READ_PATH, fd);
+    if (error == 0) error = os_stat(fd, st);
+    if (error != 0) {
+        *why = {SwapListError::SYSTEM, error, 0, 0};
         return false;
     }
-    size = uint64_t(st.st_size);
     // A FIFO or a device could block or never end; judged before any read.
-    if (!S_ISREG(st.st_mode) || size > SWAP_LIST_LIMIT) {
-        why->kind = S_ISREG(st.st_mode) ? SwapListError::TOO_LARGE : SwapListError::NOT_REGULAR;
-        close(fd);
+    if (st.kind != KIND_REGULAR || st.size > SWAP_LIST_LIMIT) {
+        why->kind = st.kind == KIND_REGULAR ? SwapListError::TOO_LARGE : SwapListError::NOT_REGULAR;
         return false;
     }
     // Only the measured size is read: a file that grows meanwhile is cut
     // there, one that shrinks is parsed as read.
     Parser p(list);
     uint8_t piece[65536];
-    bool ok = true;
-    for (uint64_t left = size; ok && left > 0;) {
-        int64_t n = read_up_to(fd, piece, size_t(left < sizeof piece ? left : sizeof piece));
-        if (n < 0) {
-            *why = {SwapListError::READ, errno, 0, 0};
-            ok = false;
-        } else if (n == 0) {
-            break;
-        } else {
-            ok = feed(p, piece, size_t(n), why);
-            left -= uint64_t(n);
+    for (uint64_t left = st.size; left > 0;) {
+        size_t n = 0;
+        if ((error = os_read(fd, piece, size_t(std::min<uint64_t>(left, sizeof piece)), n))) {
+            *why = {SwapListError::READ, error, 0, 0};
+            return false;
         }
+        if (n == 0) break;
+        if (!feed(p, piece, n, why)) return false;
+        left -= n;
     }
-    close(fd);
-    if (ok) finish(p);
-    return ok;
+    finish(p);
+    return true;
 }

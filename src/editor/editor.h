@@ -12,6 +12,8 @@
 #pragma once
 
 #include "../arrangement/arrangement.h"
+#include "../arrangement/swap_list.h"
+#include "../storage/file_lock.h"
 
 #include <SDL.h>
 #include <cstdint>
@@ -48,7 +50,7 @@ struct EditorState {
     FileHandle file;          // the tileset, resolved once at the open
     std::string swaps_path;   // TILESET.swaps, for messages
     std::string swaps_name;   // its last name, taken from swaps_folder
-    int swaps_folder = -1;    // the folder the tileset path's last name is in
+    Fd swaps_folder;          // the folder the tileset path's last name is in
     FileStamp swaps_written;  // the .swaps this session last wrote
     TilesetFile tileset;
     FileStamp on_disk; // the file as opened or last saved, or as the user was told of it

@@ -29,7 +29,7 @@ bool shift_held(const EditorState& s) { return (s.held_keys & KMOD_SHIFT) != 0; 
 
 // The caption's word on a save that did not happen.
 std::string not_saved(const StorageStatus& status) {
-    if (status.failure == LOCKED) return "not saved: the file is locked by another program";
+    if (status.code == LOCKED) return "not saved: the file is locked by another program";
     return "not saved: " + storage_reason(status);
 }
 
@@ -41,7 +41,8 @@ std::string not_saved(const StorageStatus& status) {
 bool may_overwrite(EditorState& s) {
     auto told = [&](const FileStamp& now) { return !now.exists || same_stamp(now, s.on_disk); };
     auto held = [&](const FileStamp& now) {
-        return s.file.dir >= 0 && (now.exists ? stamp_of_held_file(now, s.file) : s.file.fd < 0);
+        return s.file.dir.valid() &&
+               (now.exists ? stamp_of_held_file(now, s.file) : !s.file.fd.valid());
     };
     FileStamp now = name_stamp(s.file);
     if (told(now) && held(now)) return true;
@@ -49,14 +50,14 @@ bool may_overwrite(EditorState& s) {
         // The swap list goes beside the tileset as the path now leads.
         StorageStatus status =
             lock_tileset(s.tileset_path, s.file, INTERACTIVE_LOCK_WAIT_MS, &s.swaps_folder);
-        print_status(status);
+        fputs(storage_message(status).c_str(), stdout);
         if (!status) {
             s.message = not_saved(status);
             return false;
         }
         now = name_stamp(s.file);
         // A path that no longer resolves is the save's to report.
-        if (told(now) && (held(now) || s.file.dir < 0)) return true;
+        if (told(now) && (held(now) || !s.file.dir.valid())) return true;
     }
     s.on_disk = now;
     printf("Tileset file has changed since it was opened: %s\n", s.tileset_path);
@@ -74,7 +75,7 @@ void save(EditorState& s) {
         return;
     }
     StorageStatus status = relock_tileset(s.file, INTERACTIVE_LOCK_WAIT_MS);
-    print_status(status);
+    fputs(storage_message(status).c_str(), stdout);
     if (!status) {
         s.message = not_saved(status);
         return;
@@ -84,7 +85,7 @@ void save(EditorState& s) {
         return;
     }
     status = tileset_save(s.tileset, s.file);
-    print_status(status);
+    fputs(storage_message(status).c_str(), stdout);
     if (status) s.on_disk = name_stamp(s.file);
     unlock_file(s.file);
     if (!status) { // the tileset stays loaded; the user can retry
@@ -94,8 +95,8 @@ void save(EditorState& s) {
     history_mark_saved(s.arrangement);
     status =
         write_swap_list(s.swaps_name.c_str(), s.arrangement.origin.data(), s.arrangement.tile_count,
-                        s.swaps_folder, s.swaps_path.c_str(), &s.swaps_written);
-    print_status(status);
+                        &s.swaps_folder, s.swaps_path.c_str(), &s.swaps_written);
+    fputs(storage_message(status).c_str(), stdout);
     s.message = status ? "saved" : "saved, but the swap list was not: " + storage_reason(status);
 }
 

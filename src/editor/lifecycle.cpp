@@ -251,7 +251,8 @@ bool editor_open(const char* path) {
     // is read or written, so that a replay may still run meanwhile.
     StorageStatus status = lock_tileset(path, s.file, INTERACTIVE_LOCK_WAIT_MS, &s.swaps_folder);
     if (status) status = tileset_load(s.tileset, s.file, STREAM_MASK_INFO | STREAM_MASK_IMAGE);
-    if (!report_load(status)) return false;
+    fputs(load_message(status).c_str(), stdout);
+    if (!status) return false;
     unlock_file(s.file);
     s.on_disk = name_stamp(s.file);
     arrangement_init(s.arrangement, s.tileset);
@@ -358,9 +359,8 @@ void editor_close() {
     arrangement_free(s.arrangement);
     s.swaps_path = std::string();
     s.swaps_name = std::string();
-    if (s.swaps_folder >= 0) close(s.swaps_folder);
-    s.swaps_folder = -1;
-    close_file(s.file);
+    s.swaps_folder.reset();
+    s.file = FileHandle{};
     s.caption = std::string();
     tileset_release(s.tileset);
     s.running = false;

@@ -68,8 +68,10 @@ void keep_unsaved_work(EditorState& s) {
     fill_empty_positions(a);
     std::string copy;
     StorageStatus status = tileset_save(s.tileset, s.file, &copy);
-    print_status(status);
+    fputs(storage_message(status).c_str(), stdout);
     if (!status) return;
-    print_status(write_swap_list((copy + ".swaps").c_str(), a.origin.data(), a.tile_count));
+    fputs(storage_message(write_swap_list((copy + ".swaps").c_str(), a.origin.data(), a.tile_count))
+              .c_str(),
+          stdout);
     printf("The new content is kept in: %s\n", copy.c_str());
 }

@@ -1,6 +1,6 @@
 #include "entry.h"
 
-#include "../arrangement/arrangement.h"
+#include "batch.h"
 #include "editor_launch.h"
 #include "list_commands.h"
 

@@ -1,7 +1,9 @@
 #include "list_commands.h"
 
-#include "../arrangement/arrangement.h"
+#include "../arrangement/swap_list.h"
+#include "../storage/tileset.h"
 #include "entry.h"
+#include "report.h"
 
 #include <cstdio>
 
@@ -25,7 +27,6 @@ bool read_layout(const char* path, bool as_replay, Layout& layout) {
         FileHandle file;
         open_file(path, file);
         status = tileset_load(tileset, file, STREAM_MASK_INFO, true);
-        close_file(file);
     } else {
         status = tileset_load(tileset, path, STREAM_MASK_INFO);
     }
@@ -34,7 +35,6 @@ bool read_layout(const char* path, bool as_replay, Layout& layout) {
         layout.capacity = capacity_for(tileset.version);
         layout.tile_count = usable_tile_count(tileset);
     }
-    tileset_release(tileset);
     return loaded;
 }
 

@@ -1,4 +1,6 @@
 // A tileset's life in memory: load with a stream mask, save, release.
+#include "file_lock.h"
+#include "safe_file.h"
 #include "tileset.h"
 
 #include <cerrno>
@@ -15,10 +17,8 @@ bool pad_info_stream(TilesetFile& t) {
     uint32_t need = fixed_info_size(t.version);
     uint32_t held = held_size(t, STREAM_INFO);
     if (held >= need) return true;
-    uint8_t* grown = static_cast<uint8_t*>(realloc(slot.unpacked, need));
-    if (!grown) return false;
-    memset(grown + held, 0, need - held);
-    slot.unpacked = grown;
+    if (!slot.unpacked.resize(need)) return false;
+    memset(slot.unpacked + held, 0, need - held);
     return true;
 }
 
@@ -43,22 +43,23 @@ bool count_span_records(const uint8_t* data, uint32_t size, uint32_t& count) {
 }
 
 void bind_views(TilesetFile& t, std::vector<StorageWarning>& warnings) {
+    auto warn = [&](StorageCode code) { warnings.push_back({code, 0}); };
     StreamSlot* s = t.streams;
     if (s[STREAM_INFO].unpacked) t.info = bind_info_view(s[STREAM_INFO].unpacked, t.version);
     if (s[STREAM_IMAGE].unpacked) {
         t.images = s[STREAM_IMAGE].unpacked;
         t.image_block_count = held_size(t, STREAM_IMAGE) / IMAGE_BYTES;
-        if (held_size(t, STREAM_IMAGE) % IMAGE_BYTES != 0) warnings.push_back(WARN_IMAGE_SIZE);
+        if (held_size(t, STREAM_IMAGE) % IMAGE_BYTES != 0) warn(WARN_IMAGE_SIZE);
     }
     if (s[STREAM_SPAN].unpacked) {
         t.spans = s[STREAM_SPAN].unpacked;
         if (!count_span_records(t.spans, held_size(t, STREAM_SPAN), t.span_record_count))
-            warnings.push_back(WARN_SPAN_OVERRUN);
+            warn(WARN_SPAN_OVERRUN);
     }
     if (s[STREAM_BLOCK].unpacked) {
         t.blocks = s[STREAM_BLOCK].unpacked;
         t.block_count = held_size(t, STREAM_BLOCK) / BLOCK_BYTES;
-        if (held_size(t, STREAM_BLOCK) % BLOCK_BYTES != 0) warnings.push_back(WARN_BLOCK_SIZE);
+        if (held_size(t, STREAM_BLOCK) % BLOCK_BYTES != 0) warn(WARN_BLOCK_SIZE);
     }
 }
 
@@ -68,24 +69,24 @@ void bind_views(TilesetFile& t, std::vector<StorageWarning>& warnings) {
 void unpack_streams(TilesetFile& tileset, unsigned mask, bool verify, StorageStatus& status) {
     for (int i = 0; i < STREAM_COUNT; ++i) {
         if (!(mask & (1u << i))) continue;
-        uint8_t* data = stream_unpack(tileset, i);
+        Buffer data = stream_unpack(tileset, i);
         if (!data) {
-            status.failure = LOAD_UNPACK;
-            status.stream = i;
+            status.code = LOAD_UNPACK;
+            status.number = i;
             tileset_release(tileset);
             return;
         }
-        tileset.streams[i].unpacked = data;
+        tileset.streams[i].unpacked = std::move(data);
     }
     // A save packs only the version's tables: whatever lies past them goes.
     if (tileset.streams[STREAM_INFO].unpacked &&
         tileset.streams[STREAM_INFO].unpacked_size > fixed_info_size(tileset.version))
-        status.warnings.push_back(WARN_INFO_EXCESS);
+        status.warnings.push_back({WARN_INFO_EXCESS, 0});
     for (int i = STREAM_IMAGE; verify && i < STREAM_COUNT; ++i)
         if (!(mask & (1u << i)) && !stream_verify(tileset, i))
-            status.warnings.push_back(StorageWarning(WARN_STREAM1_DAMAGED + i - STREAM_IMAGE));
+            status.warnings.push_back({WARN_STREAM_DAMAGED, i});
     if (tileset.streams[STREAM_INFO].unpacked && !pad_info_stream(tileset)) {
-        status.failure = LOAD_OUT_OF_MEMORY;
+        status.code = LOAD_OUT_OF_MEMORY;
         tileset_release(tileset);
         return;
     }
@@ -103,14 +104,12 @@ uint32_t streams_checksum(const TilesetFile& tileset) {
 
 StorageStatus tileset_load(TilesetFile& tileset, const FileHandle& file, unsigned mask,
                            bool verify_all) {
-    memset(&tileset, 0, sizeof tileset);
+    tileset = TilesetFile{};
     // A copy left by an interrupted in-place save means the file may be
     // torn: a save now would seal the damage with a fresh checksum.
     const std::string copy = find_recovery_copy(file);
     if (!copy.empty()) {
-        StorageStatus status;
-        status.failure = LOAD_RECOVERY_COPY;
-        status.path = file.shown;
+        StorageStatus status = failed(LOAD_RECOVERY_COPY, file.shown);
         status.detail = copy;
         return status;
     }
@@ -120,19 +119,18 @@ StorageStatus tileset_load(TilesetFile& tileset, const FileHandle& file, unsigne
     // but then nothing vouches for the streams a save carries through, and
     // those that are damaged are named.
     const bool stale = streams_checksum(tileset) != tileset.checksum;
-    if (stale) status.warnings.push_back(WARN_CHECKSUM);
+    if (stale) status.warnings.push_back({WARN_CHECKSUM, 0});
     unpack_streams(tileset, mask, stale || verify_all, status);
     return status;
 }
 
 StorageStatus tileset_load(TilesetFile& tileset, const char* path, unsigned mask) {
-    memset(&tileset, 0, sizeof tileset);
+    tileset = TilesetFile{};
     FileHandle file;
     open_file(path, file);
     StorageStatus status = read_container(file, tileset);
     if (status)
         unpack_streams(tileset, mask, streams_checksum(tileset) != tileset.checksum, status);
-    close_file(file);
     return status;
 }
 
@@ -143,8 +141,7 @@ StorageStatus tileset_save(TilesetFile& tileset, FileHandle& file, std::string* 
                                            fixed_info_size(tileset.version));
         // The slot is unchanged, so the caller keeps its tables for a retry.
         if (!packed) {
-            packed.pack = packed.failure;
-            packed.failure = SAVE_PACK;
+            packed.code = packed.code == PACK_NO_INPUT ? SAVE_PACK_NO_INPUT : SAVE_PACK_FAILED;
             packed.path = file.shown;
             return packed;
         }
@@ -153,8 +150,7 @@ StorageStatus tileset_save(TilesetFile& tileset, FileHandle& file, std::string* 
     uint64_t size = HEADER_SIZE;
     for (int i = 0; i < STREAM_COUNT; ++i) size += s[i].packed_size;
     // The header holds the size in 32 bits; a larger file would lie about it.
-    if (size > UINT32_MAX)
-        return replace_failure(SAVE_WRITE, file.shown, ReplaceResult{false, EFBIG, {}, {}});
+    if (size > UINT32_MAX) return failed(SAVE_WRITE, file.shown, EFBIG);
     tileset.checksum = streams_checksum(tileset);
     tileset.file_size = uint32_t(size);
     return write_container(file, tileset, copy);
@@ -163,20 +159,7 @@ StorageStatus tileset_save(TilesetFile& tileset, FileHandle& file, std::string* 
 StorageStatus tileset_save(TilesetFile& tileset, const char* path) {
     FileHandle file;
     StorageStatus status = lock_tileset(path, file, LOCK_WAIT_MS);
-    if (status) status = tileset_save(tileset, file);
-    close_file(file);
-    return status;
+    return status ? tileset_save(tileset, file) : status;
 }
 
-void tileset_release(TilesetFile& tileset) {
-    for (StreamSlot& s : tileset.streams) {
-        free(s.unpacked);
-        s.unpacked = nullptr;
-    }
-    for (StreamSlot& s : tileset.streams) {
-        free(s.packed);
-        s.packed = nullptr;
-    }
-    tileset.info = TileInfoView{};
-    tileset.images = tileset.spans = tileset.blocks = nullptr;
-}
+void tileset_release(TilesetFile& tileset) { tileset = TilesetFile{}; }

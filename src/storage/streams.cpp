@@ -23,27 +23,30 @@ uint64_t unpack_limit(uint16_t version, int index) {
 
 } // namespace
 
+bool Buffer::resize(size_t size) {
+    uint8_t* moved = static_cast<uint8_t*>(realloc(data, size));
+    if (moved) data = moved;
+    return moved != nullptr;
+}
+
 StorageStatus stream_pack(TilesetFile& tileset, int index, const uint8_t* data, uint32_t length) {
     assert(index >= 0 && index < STREAM_COUNT);
     StorageStatus status;
-    status.stream = index;
+    status.number = index;
     if (!data || length == 0) {
-        status.failure = PACK_NO_INPUT;
+        status.code = PACK_NO_INPUT;
         return status;
     }
     uLongf out_length = compressBound(length);
-    uint8_t* out = static_cast<uint8_t*>(malloc(out_length));
+    Buffer out(out_length);
     if (!out || compress2(out, &out_length, data, length, 9) != Z_OK) {
-        free(out);
-        status.failure = PACK_FAILED;
+        status.code = PACK_FAILED;
         return status;
     }
-    uint8_t* shrunk = static_cast<uint8_t*>(realloc(out, out_length));
-    if (shrunk) out = shrunk;
+    out.resize(out_length);
 
     StreamSlot& slot = tileset.streams[index];
-    free(slot.packed);
-    slot.packed = out;
+    slot.packed = std::move(out);
     slot.packed_size = uint32_t(out_length);
     slot.unpacked_size = length;
     return status;
@@ -86,7 +89,7 @@ bool inflate_to_end(const StreamSlot& slot, uint8_t* out, uint64_t keep, bool wh
 
 } // namespace
 
-uint8_t* stream_unpack(TilesetFile& tileset, int index) {
+Buffer stream_unpack(TilesetFile& tileset, int index) {
     assert(index >= 0 && index < STREAM_COUNT);
     StreamSlot& slot = tileset.streams[index];
     // What is kept: the table's size, but never more than the limit, nor
@@ -94,18 +97,12 @@ uint8_t* stream_unpack(TilesetFile& tileset, int index) {
     const uint64_t limit = unpack_limit(tileset.version, index);
     const uint64_t keep =
         std::min<uint64_t>({slot.unpacked_size, limit, largest_possible_output(slot.packed_size)});
-    uint8_t* out = static_cast<uint8_t*>(malloc(size_t(keep) + 1));
+    Buffer out(size_t(keep) + 1);
     uint64_t total = 0;
     // Bytes past `keep` that are below the limit would be lost; deflate
     // cannot produce them, but nothing rests on that.
-    if (!out || !inflate_to_end(slot, out, keep, keep != limit, total)) {
-        free(out);
-        return nullptr;
-    }
-    if (total < keep) {
-        uint8_t* shrunk = static_cast<uint8_t*>(realloc(out, size_t(total) + 1));
-        if (shrunk) out = shrunk;
-    }
+    if (!out || !inflate_to_end(slot, out, keep, keep != limit, total)) return Buffer();
+    if (total < keep) out.resize(size_t(total) + 1);
     slot.unpacked_size = uint32_t(total);
     return out;
 }

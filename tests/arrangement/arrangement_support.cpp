@@ -36,12 +36,6 @@ std::vector<uint8_t> LoadedSample::live_info() const {
     return std::vector<uint8_t>(live, live + fixed_info_size(tileset.version));
 }
 
-bool same_entries(const TileRecord& x, const TileRecord& y) {
-    return x.attr_a == y.attr_a && x.attr_b == y.attr_b && x.image_offset == y.image_offset &&
-           x.word1 == y.word1 && x.word2 == y.word2 && x.word3 == y.word3 && x.word4 == y.word4 &&
-           x.word5 == y.word5;
-}
-
 void select(Arrangement& a, uint32_t p) { set_selected(a, p, 1); }
 
 void select_range(Arrangement& a, uint32_t first, uint32_t last) {

@@ -4,6 +4,8 @@
 #pragma once
 
 #include "arrangement.h"
+#include "batch.h"
+#include "swap_list.h"
 #include "sample_tileset.h"
 #include "test_support.h"
 
@@ -36,9 +38,6 @@ struct LoadedSample {
     // The live info stream, fixed part only.
     std::vector<uint8_t> live_info() const;
 };
-
-// The eight table entries only; origins are compared separately.
-bool same_entries(const TileRecord& x, const TileRecord& y);
 
 void select(Arrangement& a, uint32_t p);
 void select_range(Arrangement& a, uint32_t first, uint32_t last); // inclusive

@@ -1,5 +1,6 @@
 // Opening and saving from the editor: what reaches the disk, and what the
 // user sees when the file cannot be read or written.
+#include "batch.h"
 #include "editor_support.h"
 
 #include <algorithm>

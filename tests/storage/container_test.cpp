@@ -1,6 +1,7 @@
 // The raw container: reading refuses anything the stream table cannot back,
 // and writing never leaves a half-written or re-permissioned file behind,
 // nor anything but its own abandoned temporaries for a later save to remove.
+#include "file_lock.h"
 #include "sample_tileset.h"
 #include "syscall_faults.h"
 #include "test_support.h"
@@ -26,21 +27,13 @@ namespace {
 StorageStatus read_at(const std::string& path, TilesetFile& t) {
     FileHandle file;
     open_file(path.c_str(), file);
-    StorageStatus status = read_container(file, t);
-    close_file(file);
-    return status;
+    return read_container(file, t);
 }
 
 StorageStatus write_at(const std::string& path, const TilesetFile& t) {
     FileHandle file;
-    int error = 0;
-    StorageStatus status;
-    if (lock_file(path.c_str(), file, LOCK_WAIT_MS, error))
-        status = write_container(file, t);
-    else
-        status.failure = LOCKED;
-    close_file(file);
-    return status;
+    if (lock_file(path.c_str(), file, LOCK_WAIT_MS) == 0) return write_container(file, t);
+    return failed(LOCKED, path);
 }
 
 // Reads `path` and expects a refusal: one line naming the path, and no
@@ -362,7 +355,7 @@ TEST_F(SaveTest, InPlaceSaveKilledMidWriteLeavesACopyAndTheLoadRefusesTheFile) {
     EXPECT_EQ("A recovery copy of this tileset exists: " + copy + "\n", load(file));
     open_file(dir.file("other.dat").c_str(), other); // the copy is named after the other name
     EXPECT_EQ("A recovery copy of this tileset exists: " + copy + "\n", load(other));
-    close_file(other);
+    other = FileHandle{};
     // A copy the folder could not take is looked for in $TMPDIR.
     ScratchDir tmp;
     ASSERT_EQ(0, rename(copy.c_str(), tmp.file(name).c_str()));
@@ -370,7 +363,6 @@ TEST_F(SaveTest, InPlaceSaveKilledMidWriteLeavesACopyAndTheLoadRefusesTheFile) {
     std::string out = load(file);
     unsetenv("TMPDIR");
     EXPECT_EQ("A recovery copy of this tileset exists: " + tmp.file(name) + "\n", out);
-    close_file(file);
 }
 
 TEST_F(SaveTest, RecoveryCopyFitsAnyNameAndAFailureToWriteItSaysWhere) {
@@ -400,7 +392,6 @@ TEST_F(ContainerTest, LoadWarnsWhenTheChecksumDoesNotMatchTheStreams) {
         EXPECT_EQ(loads, bool(status));
         std::string out = storage_message(status);
         tileset_release(t);
-        close_file(file);
         return out;
     };
     std::vector<uint8_t> bytes = sample;

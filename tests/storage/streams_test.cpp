@@ -61,10 +61,9 @@ TEST_F(StreamsTest, PackThenUnpackGivesTheDataBack) {
     EXPECT_GT(slot.packed_size, 0u);
     for (int i : {0, 1, 3}) EXPECT_EQ(nullptr, t.streams[i].packed) << i;
 
-    uint8_t* back = stream_unpack(t, STREAM_SPAN);
+    Buffer back = stream_unpack(t, STREAM_SPAN);
     ASSERT_NE(nullptr, back);
-    EXPECT_EQ(data, std::vector<uint8_t>(back, back + slot.unpacked_size));
-    free(back);
+    EXPECT_EQ(data, std::vector<uint8_t>(back.data, back + slot.unpacked_size));
 }
 
 TEST_F(StreamsTest, FullLoadOfBothSamplesIsSilent) {

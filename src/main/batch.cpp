@@ -1,30 +1,11 @@
 // The batch route: replay a swap list onto a tileset file.
-#include "arrangement.h"
+#include "batch.h"
 
-#include <cstdio>
+#include "../storage/file_lock.h"
+#include "../storage/tileset.h"
+#include "report.h"
 
-void print_status(const StorageStatus& status) { fputs(storage_message(status).c_str(), stdout); }
-
-bool read_swap_list_or_say(const char* path, SwapList& list) {
-    SwapListError why;
-    if (read_swap_list(path, list, &why)) return true;
-    printf("Swap list %s: %s\n", path, describe(why).c_str());
-    if (why.kind == SwapListError::READ) {
-        StorageStatus read;
-        read.failure = LOAD_READ;
-        read.error = why.error;
-        read.path = path;
-        print_status(read);
-    }
-    printf("Failed to load swapfile!\n");
-    return false;
-}
-
-bool report_load(const StorageStatus& status) {
-    print_status(status);
-    if (!status) printf("Failed to load tileset!\n");
-    return bool(status);
-}
+#include <vector>
 
 bool run_batch(const char* tileset_path, const char* list_path) {
     SwapList list;
@@ -36,10 +17,7 @@ bool run_batch(const char* tileset_path, const char* list_path) {
     TilesetFile tileset = {};
     StorageStatus status = lock_tileset(tileset_path, file, LOCK_WAIT_MS);
     if (status) status = tileset_load(tileset, file, STREAM_MASK_INFO);
-    if (!report_load(status)) {
-        close_file(file);
-        return false;
-    }
+    if (!report_load(status)) return false;
 
     // Every entry reads from the tables as loaded, so entries never see each
     // other's effects. The copy spans the whole fixed table area, which the
@@ -58,7 +36,5 @@ bool run_batch(const char* tileset_path, const char* list_path) {
 
     status = tileset_save(tileset, file);
     print_status(status);
-    tileset_release(tileset);
-    close_file(file);
     return bool(status);
 }
