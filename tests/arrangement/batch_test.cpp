@@ -392,9 +392,15 @@ TEST(BatchCommand, BadInputsLeaveTheTilesetAsItWas) {
              write_text(cl.list, "5,7\n");
          },
          "line 1: unexpected byte 0x2C", ""},
+        {"letter on line 3",
+         [](CommandLine& cl) {
+             write_bytes(cl.tileset, cl.sample);
+             write_text(cl.list, "5 7\n7 5\nx\n");
+         },
+         "line 3: unexpected byte 0x78", ""},
         {"list and tileset both missing", [](CommandLine&) {}, "No such file or directory", ""},
         {"missing tileset", [](CommandLine& cl) { write_text(cl.list, "5 7\n"); }, "",
-         "Failed to load tileset!\n"},
+         " (No such file or directory)\nFailed to load tileset!\n"},
         {"truncated tileset",
          [](CommandLine& cl) {
              cl.sample.resize(cl.sample.size() / 2);

@@ -21,8 +21,9 @@ struct Snapshot {
           selected_count(s.a.selected_count) {
         for (uint32_t k = 0; k < s.a.holding_count; ++k) {
             const TileRecord& r = s.a.holding.records[k];
-            held.insert(held.end(), {r.attr_a, r.attr_b, r.image_offset, r.word1, r.word2, r.word3,
-                                     r.word4, r.word5, r.origin});
+#define ENTRY(type, name) r.name,
+            held.insert(held.end(), {TILE_FIELDS(ENTRY) r.origin});
+#undef ENTRY
         }
     }
     // The part whose change makes an edit.
@@ -160,4 +161,38 @@ TEST(History, KeepsAThousandFullEditsWithinItsLimit) {
     EXPECT_FALSE(history_undo(a));
     for (uint32_t p = 0; p < n; ++p) ASSERT_EQ(p, a.origin[p]);
     EXPECT_EQ(s.original, s.live_info());
+}
+
+// Past a small limit the oldest edits go, and undo stops short of the load.
+TEST(History, DropsTheOldestEditsPastItsLimit) {
+    LoadedSample s(false);
+    Arrangement& a = s.a;
+    a.history_limit = 4096; // a few edits of 300 positions
+    for (uint32_t p = 1; p <= 10; ++p) {
+        history_begin_edit(a);
+        swap_positions(a, p, p + 20);
+        history_end_edit(a, false);
+    }
+    EXPECT_LE(history_bytes(a), a.history_limit);
+    int undone = 0;
+    while (history_undo(a)) ++undone;
+    EXPECT_GT(undone, 0);
+    EXPECT_LT(undone, 10);
+    EXPECT_EQ(21u, a.origin[1]); // the first swap was dropped
+}
+
+// Unsaved means other entries, not other tiles: two tiles with the same
+// entries may trade places without it.
+TEST(History, TilesWithEqualEntriesTradePlacesWithoutUnsavedWork) {
+    LoadedSample s(false);
+    Arrangement& a = s.a;
+    record_to_tile(a.info, tile_to_record(a.info, 3, 3), 8);
+    history_mark_saved(a);
+    for (uint32_t other : {8u, 9u}) {
+        history_begin_edit(a);
+        swap_positions(a, 3, other);
+        history_end_edit(a, false);
+        EXPECT_EQ(other == 9, history_unsaved(a)) << other;
+        ASSERT_TRUE(history_undo(a));
+    }
 }

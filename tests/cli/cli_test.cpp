@@ -16,9 +16,6 @@
 namespace {
 
 const std::string NO_TILESET = "I want a tileset!\n";
-std::string list_refused(const std::string& list, const std::string& reason) {
-    return "Swap list " + list + ": " + reason + "\nFailed to load swapfile!\n";
-}
 
 ProcessResult run_tool(const std::vector<std::string>& args) {
     std::vector<std::string> argv = {KELBO_TOOL_PATH};
@@ -196,43 +193,6 @@ TEST_F(CliTest, BatchLoadsNoSdlLibrary) {
     EXPECT_NE(std::string::npos, r.err.find("libz.so")) << "the loader reported nothing";
     for (const char* library : {"libSDL", "libX11", "libasound", "libpulse", "libcaca"})
         EXPECT_EQ(std::string::npos, r.err.find(library)) << library;
-    expect_rewritten_with_info(with_tiles_exchanged(streams.info, 1024, 5, 7));
-}
-
-TEST_F(CliTest, BatchWithMissingListLeavesTheTilesetAlone) {
-    expect_output(run_tool({tiles, dir.file("absent.txt")}),
-                  list_refused(dir.file("absent.txt"), "No such file or directory"), 1);
-    EXPECT_EQ(sample, read_bytes(tiles));
-}
-
-TEST_F(CliTest, BatchWithMissingTilesetSaysSo) {
-    write_list("5 7\n7 5\n");
-    std::string missing = dir.file("absent.dat");
-    expect_output(run_tool({missing, list}),
-                  "Failed to load file: " + missing +
-                      " (No such file or directory)\nFailed to load tileset!\n",
-                  1);
-    EXPECT_FALSE(file_exists(missing));
-}
-
-TEST_F(CliTest, BatchRefusesAListWithForeignCharacters) {
-    struct Case {
-        const char* text;
-        const char* reason;
-    };
-    for (Case c : {Case{"5 -7\n", "line 1: unexpected byte 0x2D"},
-                   Case{"5,7\n7,5\n", "line 1: unexpected byte 0x2C"},
-                   Case{"5 7\n7 5\nx\n", "line 3: unexpected byte 0x78"}}) {
-        write_list(c.text);
-        expect_output(run_tool({tiles, list}), list_refused(list, c.reason), 1);
-        EXPECT_EQ(sample, read_bytes(tiles)) << c.text;
-    }
-}
-
-TEST_F(CliTest, BatchSwapsTheTablesOfBothPositions) {
-    write_list("5 7\n7 5\n");
-    expect_output(run_tool({tiles, list}), "", 0);
-
     expect_rewritten_with_info(with_tiles_exchanged(streams.info, 1024, 5, 7));
 }
 

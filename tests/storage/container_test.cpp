@@ -313,9 +313,11 @@ TEST_F(SaveTest, CleanUpRemovesOnlyOurOwnAbandonedTemporaries) {
     };
     old_file(".kelbo-save-abcdEFGH.tmp"); // abandoned: ours, 0600, old, unlocked
     // A user's own file of a like name, one a save still writes, a link.
-    std::vector<std::string> kept = {".kelbo-save-Xy12Z9ab.tmp", ".kelbo-save-backup",
-                                     ".kelbo-save-linklink.tmp", "tiles.dat"};
+    // And one not 0600, so not a save's.
+    std::vector<std::string> kept = {".kelbo-save-Mode0644.tmp", ".kelbo-save-Xy12Z9ab.tmp",
+                                     ".kelbo-save-backup", ".kelbo-save-linklink.tmp", "tiles.dat"};
     old_file(".kelbo-save-backup");
+    EXPECT_EQ(0, chmod(old_file(".kelbo-save-Mode0644.tmp").c_str(), 0644));
     int held = open(old_file(".kelbo-save-Xy12Z9ab.tmp").c_str(), O_RDONLY);
     ASSERT_EQ(0, flock(held, LOCK_EX));
     ASSERT_EQ(0, symlink("tiles.dat", dir.file(".kelbo-save-linklink.tmp").c_str()));
