@@ -94,6 +94,16 @@ void finish(Parser& p) {
     if (p.list.written > SWAP_LIST_EXACT_ENTRIES) compact(p.list);
 }
 
+// In a sticky folder others may write, a list that is neither ours nor
+// the folder owner's was put there by someone else, who could rewrite it
+// before it is replayed: it is not ours to write, copy or adopt.
+bool planted(const FileHandle& file) {
+    FileInfo folder, list;
+    if (!file.fd.valid() || os_stat(file.dir, folder) != 0 || os_stat(file.fd, list) != 0)
+        return false;
+    return (folder.mode & 01002) == 01002 && list.owner != os_user() && list.owner != folder.owner;
+}
+
 } // namespace
 
 StorageStatus write_swap_list(const char* path, const uint32_t* origin, uint32_t tile_count,
@@ -104,16 +114,17 @@ StorageStatus write_swap_list(const char* path, const uint32_t* origin, uint32_t
     // tileset.
     FileHandle file;
     Fd entry; // the folder the path's own last name is in
-    uint64_t kept = 0;
+    std::string kept;
     WriteReport report;
     const char* slash = strrchr(path, '/');
     int error =
         lock_file(path, file, INTERACTIVE_LOCK_WAIT_MS, folder, shown, ours ? &entry : nullptr);
+    if (error == 0 && planted(file)) error = NOT_OURS;
     // Another session's list that could not be kept is not written over.
     if (error == 0 && ours && file.fd.valid() && !same_stamp(name_stamp(file), *ours))
         error = keep_numbered_copy(file, entry, slash ? slash + 1 : path, SWAP_LIST_LIMIT, kept);
     if (error == 0) {
-        kept = 0; // named only when keeping it failed
+        kept.clear(); // named only when keeping it failed
         const FilePiece piece = {reinterpret_cast<const uint8_t*>(text.data()), text.size()};
         error = replace_file(file, &piece, 1, report);
         if (error == 0 && ours) *ours = name_stamp(file);
@@ -122,7 +133,7 @@ StorageStatus write_swap_list(const char* path, const uint32_t* origin, uint32_t
     StorageStatus status = failed(LIST_WRITE, shown, file.not_regular ? NOT_REGULAR : error);
     status.detail = report.copy_folder;
     status.kept_copy = report.kept_copy;
-    if (kept > 0) status.backup = std::string(shown) + ".~" + std::to_string(kept) + "~";
+    if (!kept.empty()) status.backup = std::string(shown) + ".~" + kept + "~";
     return status;
 }
 

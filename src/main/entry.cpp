@@ -1,5 +1,6 @@
 #include "entry.h"
 
+#include "../storage/status.h"
 #include "batch.h"
 #include "editor_launch.h"
 #include "list_commands.h"
@@ -53,8 +54,9 @@ int run_option(int argc, char** argv) {
                          : usage("--compose TILESET LIST...");
     if (is(option, "--invert"))
         return argc == 4 ? invert_command(argv[2], argv[3]) : usage("--invert TILESET LIST");
-    printf("Unknown option: %s\n", option);
-    printf("A file of that name is reached as ./%s\n", option);
+    const std::string shown = printable(option);
+    printf("Unknown option: %s\n", shown.c_str());
+    printf("A file of that name is reached as ./%s\n", shown.c_str());
     return EXIT_USAGE;
 }
 

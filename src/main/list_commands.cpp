@@ -99,7 +99,8 @@ int invert_command(const char* tileset, const char* list_path) {
         return EXIT_FAILED;
     // Tiles lost, doubled or written past the count cannot be put back.
     if (!check_list(list, layout.capacity, layout.tile_count).clean()) {
-        printf("Swap list %s: not a clean rearrangement, so no list undoes it\n", list_path);
+        printf("Swap list %s: not a clean rearrangement, so no list undoes it\n",
+               printable(list_path).c_str());
         return EXIT_FAILED;
     }
     const std::vector<uint32_t> back =

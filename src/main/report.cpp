@@ -12,7 +12,7 @@ bool report_load(const StorageStatus& status) {
 bool read_swap_list_or_say(const char* path, SwapList& list) {
     SwapListError why;
     if (read_swap_list(path, list, &why)) return true;
-    printf("Swap list %s: %s\n", path, describe(why).c_str());
+    printf("Swap list %s: %s\n", printable(path).c_str(), describe(why).c_str());
     if (why.kind == SwapListError::READ) print_status(failed(LOAD_READ, path, why.error));
     printf("Failed to load swapfile!\n");
     return false;

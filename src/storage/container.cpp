@@ -115,7 +115,7 @@ StorageStatus write_container(FileHandle& file, const TilesetFile& tileset, std:
         pieces[1 + i] = {s.packed, s.packed_size};
     }
     WriteReport report;
-    int error = copy ? keep_recovery_copy(file, pieces, 1 + STREAM_COUNT, report)
+    int error = copy ? keep_private_copy(file, ".kelbo-rescue-", pieces, 1 + STREAM_COUNT, report)
                      : replace_file(file, pieces, 1 + STREAM_COUNT, report);
     if (error == 0) {
         if (copy) *copy = report.kept_copy;

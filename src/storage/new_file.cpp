@@ -20,18 +20,7 @@ const char TEMP_TAG[] = ".tmp";
 constexpr time_t ABANDONED_AFTER_S = 60;
 constexpr int NAME_ATTEMPTS = 100;
 
-std::string temp_name() {
-    static const char ALPHABET[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-    static unsigned counter = 0;
-    uint8_t bytes[TEMP_RANDOM];
-    if (!os_random(bytes, sizeof bytes)) {
-        unsigned long mix = (unsigned long)(time(nullptr)) ^ (++counter * 2654435761u);
-        for (uint8_t& b : bytes) b = uint8_t(mix >>= 3);
-    }
-    std::string name = TEMP_PREFIX;
-    for (uint8_t b : bytes) name += ALPHABET[b % (sizeof ALPHABET - 1)];
-    return name + TEMP_TAG;
-}
+std::string temp_name() { return TEMP_PREFIX + random_part(TEMP_RANDOM) + TEMP_TAG; }
 
 bool is_temp_name(const std::string& name) {
     const size_t prefix = sizeof TEMP_PREFIX - 1;
@@ -52,6 +41,29 @@ int lock_fresh(const Fd& fd) {
 }
 
 } // namespace
+
+std::string random_part(size_t length) {
+    static const char ALPHABET[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    static unsigned counter = 0;
+    std::vector<uint8_t> bytes(length);
+    if (!os_random(bytes.data(), length)) {
+        unsigned long mix = (unsigned long)(time(nullptr)) ^ (++counter * 2654435761u);
+        for (uint8_t& b : bytes) b = uint8_t(mix >>= 3);
+    }
+    std::string part;
+    for (uint8_t b : bytes) part += ALPHABET[b % (sizeof ALPHABET - 1)];
+    return part;
+}
+
+int write_unpredictable(const Fd& dir, const std::string& stem, const FilePiece* pieces,
+                        size_t count, std::string& name) {
+    int error = EEXIST;
+    for (int attempt = 0; error == EEXIST && attempt < NAME_ATTEMPTS; ++attempt) {
+        name = stem + random_part(RANDOM_PART);
+        error = write_new_file(dir, name, pieces, count, 0600);
+    }
+    return error;
+}
 
 int create_temp(const Fd& dir, bool allow_unnamed, Fd& out, std::string& name) {
     name.clear();

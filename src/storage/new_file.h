@@ -6,6 +6,13 @@
 
 #include <string>
 
+// Letters and digits from the system's random source.
+std::string random_part(size_t length);
+constexpr size_t RANDOM_PART = 8;
+// Writes the pieces, as write_new_file does at mode 0600, to a name no one
+// can predict: `stem` and a random part, taken afresh on a clash.
+int write_unpredictable(const Fd& dir, const std::string& stem, const FilePiece* pieces,
+                        size_t count, std::string& name);
 // A new file for a save's bytes, locked before anyone else can see it:
 // unnamed where the system allows (nothing is left if we are killed) and
 // `allow_unnamed` says so, otherwise under a fresh temporary name, 0600,

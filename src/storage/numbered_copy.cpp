@@ -7,29 +7,35 @@
 #include <cassert>
 #include <cctype>
 #include <cerrno>
+#include <set>
 #include <vector>
 
 namespace {
 
-// The highest N of the names NAME.~N~ in the folder; 0 when there is none
-// or the folder cannot be listed.
-uint64_t highest_numbered_copy(const Fd& dir, const std::string& name) {
-    const std::string prefix = name + ".~";
-    std::vector<std::string> names;
-    uint64_t highest = 0;
-    if (os_list(dir, names) != 0) return 0;
-    for (const std::string& entry : names) {
-        if (entry.compare(0, prefix.size(), prefix) != 0 || entry.size() == prefix.size() ||
-            !isdigit((unsigned char)entry[prefix.size()]))
-            continue;
-        uint64_t n = 0;
-        size_t at = prefix.size();
-        for (; at < entry.size() && isdigit((unsigned char)entry[at]) && at - prefix.size() < 18;
-             ++at)
-            n = n * 10 + uint64_t(entry[at] - '0');
-        if (entry.compare(at, std::string::npos, "~") == 0) highest = std::max(highest, n);
-    }
-    return highest;
+// Decimal numbers of any length, as text without leading zeros.
+bool less(const std::string& a, const std::string& b) {
+    return a.size() != b.size() ? a.size() < b.size() : a < b;
+}
+
+std::string plus_one(std::string n) {
+    size_t i = n.size();
+    while (i > 0 && n[i - 1] == '9') n[--i] = '0';
+    if (i == 0) return "1" + n;
+    ++n[i - 1];
+    return n;
+}
+
+// The N of a name NAME.~N~, or "" for any other name.
+std::string number_in(const std::string& entry, const std::string& prefix) {
+    if (entry.size() < prefix.size() + 2 || entry.compare(0, prefix.size(), prefix) != 0 ||
+        entry.back() != '~')
+        return "";
+    std::string n = entry.substr(prefix.size(), entry.size() - prefix.size() - 1);
+    if (n.empty() ||
+        !std::all_of(n.begin(), n.end(), [](char c) { return isdigit((unsigned char)c); }))
+        return "";
+    n.erase(0, std::min(n.find_first_not_of('0'), n.size()));
+    return n.empty() ? "0" : n;
 }
 
 // The whole file, at most `limit` bytes, and its permission bits.
@@ -51,22 +57,37 @@ int read_whole(const FileHandle& file, uint64_t limit, std::vector<uint8_t>& byt
 } // namespace
 
 int keep_numbered_copy(const FileHandle& file, const Fd& folder, const std::string& name,
-                       uint64_t limit, uint64_t& number) {
+                       uint64_t limit, std::string& number) {
     assert(file.fd.valid());
-    number = 1;
+    number = "1";
     // Opened for listing and flushing; `folder` may be a path descriptor.
     Fd dir;
+    std::vector<std::string> names;
     if (int error = os_open(&folder, ".", OPEN_FOLDER, dir)) return error;
-    number = highest_numbered_copy(dir, name) + 1;
+    if (int error = os_list(dir, names)) return error;
+    // One more than the highest of the caller's own copies: anyone may put
+    // names in a shared folder. A name taken is passed over.
+    const std::string prefix = name + ".~";
+    std::string highest = "0";
+    std::set<std::string> taken(names.begin(), names.end());
+    for (const std::string& entry : names) {
+        const std::string n = number_in(entry, prefix);
+        FileInfo copy;
+        if (!n.empty() && less(highest, n) && os_stat_at(dir, entry, copy) == 0 &&
+            copy.owner == os_user())
+            highest = n;
+    }
+    number = plus_one(highest);
     std::vector<uint8_t> bytes;
     uint32_t mode = 0600;
     int error = read_whole(file, limit, bytes, mode);
-    // A copy made meanwhile by someone else takes the number: take the next.
     const FilePiece piece = {bytes.data(), bytes.size()};
-    for (int attempt = 1; error == 0; ++attempt, ++number) {
-        error = write_new_file(dir, name + ".~" + std::to_string(number) + "~", &piece, 1, mode);
-        if (error != EEXIST || attempt == 100) break;
-        error = 0;
+    // A copy made meanwhile by someone else takes the number: take the next.
+    for (int clash = 0; error == 0 && clash <= 100; ++clash) {
+        while (taken.count(prefix + number + "~")) number = plus_one(number);
+        error = write_new_file(dir, prefix + number + "~", &piece, 1, mode);
+        if (error != EEXIST) break;
+        taken.insert(prefix + number + "~");
     }
     return error;
 }

@@ -30,6 +30,8 @@ struct Fd {
 // Not an errno: a path that names a folder, a device or the like where a
 // regular file was wanted.
 constexpr int NOT_REGULAR = -1;
+// Not an errno either: a file another user put where only ours may be.
+constexpr int NOT_OURS = -2;
 
 enum FileKind { KIND_REGULAR, KIND_FOLDER, KIND_LINK, KIND_OTHER };
 
@@ -99,6 +101,8 @@ int os_link(const Fd& folder, const std::string& from, const std::string& to);
 // The same for a file opened with OPEN_UNNAMED.
 int os_link_unnamed(const Fd& file, const Fd& folder, const std::string& to);
 int os_unlink(const Fd& folder, const std::string& name);
+// A new folder; EEXIST when the name is taken.
+int os_make_folder(const Fd* folder, const std::string& name, uint32_t mode);
 
 // Gives `to` the owner, group, ACL, extended attributes and mode of `from`
 // (`name` is from's name, for the libraries' messages).
@@ -107,6 +111,10 @@ int os_set_mode(const Fd& fd, uint32_t mode);
 // The mode a new file takes: 0666 less the umask.
 uint32_t os_new_file_mode();
 uint32_t os_user();
+// The value of an environment setting, or "" when it is not set.
+std::string os_setting(const char* name);
+// The caller's home folder, from the setting or the user database.
+std::string os_home();
 
 // An exclusive advisory lock; EWOULDBLOCK while someone else holds it.
 int os_try_lock(const Fd& fd);
@@ -117,6 +125,10 @@ void os_sleep_ms(long ms);
 
 // `count` unpredictable bytes; false when the system has none to give.
 bool os_random(uint8_t* bytes, size_t count);
+// The status of what a path names, a link there not followed.
+int os_stat_path(const std::string& path, FileInfo& out);
+// The path with every link in it resolved.
+int os_real_path(const std::string& path, std::string& out);
 // The path of the running program, links resolved.
 int os_own_program(std::string& path);
 // Replaces this process with the program at `path`; returns why not.

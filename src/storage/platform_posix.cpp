@@ -7,11 +7,13 @@
 #include <cerrno>
 #include <climits>
 #include <csignal>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/file.h>
 #include <sys/random.h>
 #include <sys/resource.h>
@@ -220,6 +222,10 @@ int os_unlink(const Fd& folder, const std::string& name) {
     return result(unlinkat(fd_of(folder), name.c_str(), 0));
 }
 
+int os_make_folder(const Fd* folder, const std::string& name, uint32_t mode) {
+    return result(mkdirat(fd_of(folder), name.c_str(), mode_t(mode)));
+}
+
 // Owner and group first (which clears any setuid bit), then the ACL, the
 // extended attributes and the mode bits, so that those bits are only set
 // once the owner and group are kept.
@@ -242,6 +248,18 @@ uint32_t os_new_file_mode() {
 }
 
 uint32_t os_user() { return geteuid(); }
+
+std::string os_setting(const char* name) {
+    const char* value = getenv(name);
+    return value ? value : "";
+}
+
+std::string os_home() {
+    std::string home = os_setting("HOME");
+    if (!home.empty()) return home;
+    const struct passwd* user = getpwuid(geteuid());
+    return user && user->pw_dir ? user->pw_dir : "";
+}
 
 int os_try_lock(const Fd& fd) {
     int error;
@@ -284,6 +302,21 @@ void os_sleep_ms(long ms) {
 
 bool os_random(uint8_t* bytes, size_t count) {
     return getrandom(bytes, count, GRND_NONBLOCK) == ssize_t(count);
+}
+
+int os_stat_path(const std::string& path, FileInfo& out) {
+    struct stat st;
+    if (lstat(path.c_str(), &st) != 0) return errno;
+    fill(st, out);
+    return 0;
+}
+
+int os_real_path(const std::string& path, std::string& out) {
+    char* real = realpath(path.c_str(), nullptr);
+    if (!real) return errno;
+    out = real;
+    free(real);
+    return 0;
 }
 
 int os_own_program(std::string& path) {

@@ -24,7 +24,10 @@
 //     not settable, folder not writable, a mount point), the new bytes go
 //     first to a flushed recovery copy, then over the file in place
 //     through the handle. If that write fails, the copy is kept; a copy
-//     left by a killed save makes the next load refuse the file.
+//     left by a killed save makes the next load refuse the file. The copy
+//     goes beside the file when only the caller may write its folder,
+//     otherwise in the caller's private folder (below), under a name no
+//     one can predict.
 // A file the user could not open for writing is refused.
 #pragma once
 
@@ -45,20 +48,27 @@ int replace_file(FileHandle& file, const FilePiece* pieces, size_t count, WriteR
 // in place behind a recovery copy. `total` is the pieces' length.
 int replace_in_place(FileHandle& file, const FilePiece* pieces, size_t count, uint64_t total,
                      WriteReport& report);
-// Writes the pieces as a new recovery copy of the handle's file, where and
-// as an in-place save would (flushed, readable by its owner only), and
-// leaves the file alone; report.kept_copy is its path. The next load of
-// the file refuses it while the copy exists.
-int keep_recovery_copy(const FileHandle& file, const FilePiece* pieces, size_t count,
-                       WriteReport& report);
+// The caller's own folder for what the program keeps of their work,
+// $XDG_STATE_HOME/kelbo-tool (default ~/.local/state/kelbo-tool), made
+// with mode 0700 when `create` says so; refused (EACCES) when another
+// user owns it. `path` is its path either way.
+int open_private_folder(Fd& dir, std::string& path, bool create);
+// Writes the pieces, flushed and readable by their owner only, to a new
+// file in the private folder named after the handle's file, `tag` and a
+// part no one can predict; report.kept_copy is its path. The file itself
+// is left alone.
+int keep_private_copy(const FileHandle& file, const std::string& tag, const FilePiece* pieces,
+                      size_t count, WriteReport& report);
 // The path of a recovery copy an interrupted in-place save of this file
-// left, beside it or in $TMPDIR (default /tmp); empty when there is none.
+// left: one of the caller's, beside the file or in the private folder,
+// whose name records the file's device and inode. Empty when there is none.
 std::string find_recovery_copy(const FileHandle& file);
 // Copies the handle's file, at most `limit` bytes (EFBIG beyond), to a new
-// file NAME.~N~ in `folder` (which may be a path descriptor), N one more
-// than the highest such number there, as cp --backup=numbered names them.
-// The copy has the file's permission bits and takes its name only once it
-// is complete and flushed, never in place of another file. `number` is N
-// whether or not it worked.
+// file NAME.~N~ in `folder` (which may be a path descriptor), as
+// cp --backup=numbered names them: N, in decimal of any length, one more
+// than the highest of the caller's own such copies there, or the next
+// number free. The copy has the file's permission bits and takes its name
+// only once it is complete and flushed, never in place of another file.
+// `number` is the last N tried, whether or not it worked.
 int keep_numbered_copy(const FileHandle& file, const Fd& folder, const std::string& name,
-                       uint64_t limit, uint64_t& number);
+                       uint64_t limit, std::string& number);

@@ -71,18 +71,21 @@ std::string filled(const char* text, const StorageStatus& s, long number) {
         }
         const std::string name(c + 1, end);
         c = end;
-        if (name == "path") out += s.path;
+        if (name == "path") out += printable(s.path);
         if (name == "n") out += std::to_string(number);
-        if (name == "detail") out += s.detail;
+        if (name == "detail") out += printable(s.detail);
         if (name == "reason") out += filled(text_of(s.code).reason, s, number);
         if (name == "error")
-            out += s.error == NOT_REGULAR ? "not a regular file" : strerror(s.error);
+            out += s.error == NOT_REGULAR ? "not a regular file"
+                   : s.error == NOT_OURS  ? "it belongs to another user"
+                                          : strerror(s.error);
         if (name == "holder" && number > 0) out += " (process " + std::to_string(number) + ")";
         if (name == "copy" && !s.detail.empty())
-            out += ", writing the recovery copy in " + s.detail;
-        if (name == "backup" && !s.backup.empty()) out += ", keeping the old list as " + s.backup;
+            out += ", writing the recovery copy in " + printable(s.detail);
+        if (name == "backup" && !s.backup.empty())
+            out += ", keeping the old list as " + printable(s.backup);
         if (name == "kept" && !s.kept_copy.empty())
-            out += "The new content is kept in: " + s.kept_copy + "\n";
+            out += "The new content is kept in: " + printable(s.kept_copy) + "\n";
     }
     return out;
 }
@@ -95,6 +98,21 @@ StorageStatus failed(StorageCode code, const std::string& path, int error) {
     status.path = path;
     status.error = error;
     return status;
+}
+
+std::string printable(const std::string& path) {
+    static const char HEX[] = "0123456789abcdef";
+    std::string out;
+    for (unsigned char c : path) {
+        if (c >= 0x20 && c != 0x7F) {
+            out += char(c);
+            continue;
+        }
+        out += "\\x";
+        out += HEX[c >> 4];
+        out += HEX[c & 15];
+    }
+    return out;
 }
 
 std::string storage_message(const StorageStatus& status) {

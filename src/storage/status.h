@@ -61,6 +61,9 @@ std::string storage_message(const StorageStatus& status);
 // Just why it failed, as one phrase ("Permission denied", "locked by
 // another program (process 12)"); empty when nothing failed.
 std::string storage_reason(const StorageStatus& status);
+// A path as messages show it: every byte below 0x20 and 0x7F as \xHH, so
+// that no name can move the terminal or forge a line.
+std::string printable(const std::string& path);
 // What a load reports: its lines, then "Failed to load tileset!" when it
 // failed.
 std::string load_message(const StorageStatus& status);

@@ -66,6 +66,41 @@ TEST(WriteSwapList, ReportsAFileThatCannotBeCreated) {
               "not a regular file");
 }
 
+// In a sticky folder others may write, a list another user put there is
+// neither written nor copied; numbered copies count only the caller's own
+// numbers, of any length, and pass over the names others took.
+TEST(WriteSwapList, NothingOfAnotherUsersIsAdoptedOrCounted) {
+    ScratchDir dir;
+    ASSERT_EQ(0, chmod(dir.path.c_str(), 01777));
+    const std::string path = dir.file("t.swaps");
+    std::vector<uint32_t> origin = identity(300);
+    std::swap(origin[3], origin[4]);
+    FileStamp other_session; // not the stamp of what is there
+    other_session.exists = true;
+    ASSERT_TRUE(write_text(path + ".~99999999999999999999~", "1 2\n"));
+    ASSERT_TRUE(write_text(path, "5 6\n"));
+    const bool root = geteuid() == 0;
+    for (int n = 1; root && n <= 101; ++n) {
+        const std::string planted = path + ".~" + std::to_string(n) + "~";
+        ASSERT_TRUE(write_text(planted, ""));
+        ASSERT_EQ(0, chown(planted.c_str(), 65534, 65534));
+    }
+    ASSERT_TRUE(
+        write_swap_list(path.c_str(), origin.data(), 300, nullptr, nullptr, &other_session));
+    EXPECT_EQ("5 6\n", read_text(path + ".~100000000000000000000~"));
+    if (!root) return;
+    ASSERT_TRUE(write_text(path, "8 9\n"));
+    ASSERT_EQ(0, chmod(path.c_str(), 0666));
+    ASSERT_EQ(0, chown(path.c_str(), 65534, 65534));
+    const size_t names = folder_entries(dir.path).size();
+    other_session.exists = true;
+    EXPECT_EQ("Failed to write swap list: " + path + " (it belongs to another user)\n",
+              storage_message(write_swap_list(path.c_str(), origin.data(), 300, nullptr, nullptr,
+                                              &other_session)));
+    EXPECT_EQ("8 9\n", read_text(path));
+    EXPECT_EQ(names, folder_entries(dir.path).size());
+}
+
 TEST(ParseSwapList, PairsNumbersAcrossAnySeparators) {
     std::vector<uint32_t> e;
     ASSERT_TRUE(parse("1 2\n3 4\n", e));

@@ -181,6 +181,25 @@ TEST_F(CliTest, EditorFormStartsTheInstalledEditorOrSaysItIsMissing) {
     expect_output(run_process({tool, tiles}, no_display),
                   "Failed to open the window: No available video device\n", 1);
     EXPECT_EQ(sample, read_bytes(tiles));
+    if (geteuid() != 0) return;
+    // Another user's editor beside the tool is found first, and not run.
+    const std::string planted = prefix + "/bin/kelbo-editor";
+    ASSERT_TRUE(write_bytes(planted, read_bytes(KELBO_EDITOR_PATH)));
+    ASSERT_EQ(0, chmod(planted.c_str(), 0755));
+    ASSERT_EQ(0, chown(planted.c_str(), 65534, 65534));
+    expect_output(run_process({tool, tiles}, no_display),
+                  "Failed to start the editor: " + planted +
+                      " (not owned by you or root, or writable by others)\n",
+                  1);
+}
+
+// No name moves the terminal or forges a line of the output.
+TEST_F(CliTest, PathsArePrintedWithoutControlBytes) {
+    const std::string name = dir.file("x\x1b]0;PWNED\a\n");
+    expect_output(run_tool({name, name}),
+                  "Swap list " + dir.file("x\\x1b]0;PWNED\\x07\\x0a") +
+                      ": No such file or directory\nFailed to load swapfile!\n",
+                  1);
 }
 
 // SDL and the sound, terminal and X libraries behind it are the editor's

@@ -118,7 +118,8 @@ TEST_F(SaveIdentityTest, SecondUserCannotReplaceWhatTheyCouldNotWrite) {
     const std::string roots = tileset("roots.dat"); // someone else's, 0644
     ASSERT_EQ(0, chmod(roots.c_str(), 0644));
     // The user's writable file in a folder they cannot write is saved in
-    // place, with its recovery copy in $TMPDIR for the time of the write.
+    // place, with its recovery copy in their private folder for the time of
+    // the write.
     const std::string locked_folder = dir.file("locked");
     ASSERT_EQ(0, mkdir(locked_folder.c_str(), 0755));
     const std::string in_place = tileset("locked/tiles.dat");
@@ -132,12 +133,12 @@ TEST_F(SaveIdentityTest, SecondUserCannotReplaceWhatTheyCouldNotWrite) {
     EXPECT_EQ(sample, read_bytes(read_only));
     EXPECT_EQ(sample, read_bytes(roots));
 
-    const std::string tmp = dir.file("tmp");
-    ASSERT_EQ(0, mkdir(tmp.c_str(), 0700));
-    ASSERT_EQ(0, chown(tmp.c_str(), NOBODY, NOBODY));
-    ASSERT_EQ(0, setenv("TMPDIR", tmp.c_str(), 1));
+    const std::string state = dir.file("state");
+    ASSERT_EQ(0, mkdir(state.c_str(), 0700));
+    ASSERT_EQ(0, chown(state.c_str(), NOBODY, NOBODY));
+    ASSERT_EQ(0, setenv("XDG_STATE_HOME", state.c_str(), 1));
     ProcessResult r = replay(in_place, true);
-    unsetenv("TMPDIR");
+    unsetenv("XDG_STATE_HOME");
     EXPECT_EQ("", r.out);
     EXPECT_TRUE(replayed(in_place));
     struct stat after;
@@ -145,7 +146,7 @@ TEST_F(SaveIdentityTest, SecondUserCannotReplaceWhatTheyCouldNotWrite) {
     EXPECT_EQ(before.st_ino, after.st_ino);
     EXPECT_EQ(NOBODY, after.st_uid);
     EXPECT_EQ(std::vector<std::string>{"tiles.dat"}, folder_entries(locked_folder));
-    EXPECT_EQ(std::vector<std::string>{}, folder_entries(tmp));
+    EXPECT_EQ(std::vector<std::string>{}, folder_entries(state + "/kelbo-tool"));
 }
 
 // Builds `depth` nested folders with long names below `base`, returning the

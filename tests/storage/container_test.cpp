@@ -340,31 +340,45 @@ TEST_F(SaveTest, InPlaceSaveKilledMidWriteLeavesACopyAndTheLoadRefusesTheFile) {
         _exit(0);
     }
     EXPECT_EQ(SIGKILL, wait_for(child));
+    std::vector<std::string> names = folder_entries(dir.path);
+    ASSERT_EQ(3u, names.size());
+    const std::string name = names[2]; // its name records device and inode, then a random part
     struct stat st;
     ASSERT_EQ(0, stat(path.c_str(), &st));
-    const std::string name = "tiles.dat.kelbo-recovery-" + std::to_string(st.st_ino);
-    const std::string copy = dir.file(name);
-    EXPECT_EQ('X', read_bytes(copy).at(188));
+    char record[64];
+    snprintf(record, sizeof record, ".kelbo-recovery-%llx-%llx-", (unsigned long long)st.st_dev,
+             (unsigned long long)st.st_ino);
+    ASSERT_EQ("tiles.dat" + std::string(record), name.substr(0, name.size() - 8));
+    EXPECT_EQ('X', read_bytes(dir.file(name)).at(188));
 
     FileHandle file, other;
     open_file(path.c_str(), file);
+    open_file(dir.file("other.dat").c_str(), other);
     auto load = [&](const FileHandle& from) {
         TilesetFile loaded = {};
-        std::string out = storage_message(tileset_load(loaded, from, 1));
-        tileset_release(loaded);
-        return out;
+        return storage_message(tileset_load(loaded, from, 1));
     };
-    EXPECT_EQ("A recovery copy of this tileset exists: " + copy + "\n", load(file));
-    open_file(dir.file("other.dat").c_str(), other); // the copy is named after the other name
-    EXPECT_EQ("A recovery copy of this tileset exists: " + copy + "\n", load(other));
-    other = FileHandle{};
-    // A copy the folder could not take is looked for in $TMPDIR.
-    ScratchDir tmp;
-    ASSERT_EQ(0, rename(copy.c_str(), tmp.file(name).c_str()));
-    ASSERT_EQ(0, setenv("TMPDIR", tmp.path.c_str(), 1));
-    std::string out = load(file);
-    unsetenv("TMPDIR");
-    EXPECT_EQ("A recovery copy of this tileset exists: " + tmp.file(name) + "\n", out);
+    EXPECT_EQ("A recovery copy of this tileset exists: " + dir.file(name) + "\n", load(file));
+    EXPECT_EQ("A recovery copy of this tileset exists: " + dir.file(name) + "\n", load(other));
+    // In the private folder it counts too; one for the same inode on
+    // another device, or another user's, does not.
+    ScratchDir state;
+    ASSERT_EQ(0, setenv("XDG_STATE_HOME", state.path.c_str(), 1));
+    ASSERT_EQ(0, mkdir(state.file("kelbo-tool").c_str(), 0700));
+    const std::string moved = state.file("kelbo-tool/" + name);
+    ASSERT_EQ(0, rename(dir.file(name).c_str(), moved.c_str()));
+    EXPECT_EQ("A recovery copy of this tileset exists: " + moved + "\n", load(file));
+    snprintf(record, sizeof record, ".kelbo-recovery-%llx-%llx-", (unsigned long long)st.st_dev + 1,
+             (unsigned long long)st.st_ino);
+    ASSERT_EQ(
+        0, rename(moved.c_str(), dir.file("tiles.dat" + std::string(record) + "aaaaaaaa").c_str()));
+    EXPECT_EQ("", load(file));
+    if (geteuid() == 0) {
+        ASSERT_TRUE(write_bytes(dir.file(name), sample));
+        ASSERT_EQ(0, chown(dir.file(name).c_str(), 65534, 65534));
+        EXPECT_EQ("", load(file));
+    }
+    unsetenv("XDG_STATE_HOME");
 }
 
 TEST_F(SaveTest, RecoveryCopyFitsAnyNameAndAFailureToWriteItSaysWhere) {
