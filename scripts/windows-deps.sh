@@ -5,6 +5,8 @@
 # libpng, FreeType and GoogleTest. zlib is Debian's libz-mingw-w64-dev.
 # A library with a stamp in build-windows/deps/stamps is not built again;
 # delete its stamp (or build-windows/deps) to rebuild it.
+# No SDL_ttf: the archive this was made with serves none of the files of
+# Debian's sdl-ttf2.0 source package; FreeType alone can draw the text.
 # Usage: scripts/windows-deps.sh
 set -euo pipefail
 cd "$(dirname "$0")/.."

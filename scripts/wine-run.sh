@@ -36,8 +36,9 @@ mkdir -p "$(dirname "$prefix")"
 export WINEPREFIX
 WINEPREFIX=$(cd "$(dirname "$prefix")" && pwd)/$(basename "$prefix")
 export WINEDEBUG=-all
-# Wine would offer to download Mono and Gecko when making the prefix.
-export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
+# Making the prefix would otherwise offer to download Mono and Gecko, and
+# add menu entries to the user's desktop.
+export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=;winemenubuilder.exe=d}
 
 # Runs share the prefix and its server (shared lock); the last one out
 # stops the server (exclusive lock). Making the prefix is exclusive too.
