@@ -51,10 +51,14 @@ prepare_apt() {
     : >"$apt_dir/sources.list"
     local f
     for f in /etc/apt/sources.list /etc/apt/sources.list.d/*.list; do
-        [ -f "$f" ] && sed -n 's/^[[:space:]]*deb[[:space:]]/deb-src /p' "$f" >>"$apt_dir/sources.list"
+        if [ -f "$f" ]; then
+            sed -n 's/^[[:space:]]*deb[[:space:]]/deb-src /p' "$f" >>"$apt_dir/sources.list"
+        fi
     done
     for f in /etc/apt/sources.list.d/*.sources; do
-        [ -f "$f" ] && sed 's/^Types:.*/Types: deb-src/' "$f" >"$apt_dir/sources.list.d/${f##*/}"
+        if [ -f "$f" ]; then
+            sed 's/^Types:.*/Types: deb-src/' "$f" >"$apt_dir/sources.list.d/${f##*/}"
+        fi
     done
     # A third-party entry without sources fails here; the fetch says
     # whether what is needed was found.
@@ -80,8 +84,7 @@ fetch() {
             echo "source $pkg $v could not be fetched, trying an older one" >&2
         done
         compgen -G "$dir/*/debian/changelog" >/dev/null || {
-            cat "$deps/src/$pkg.log" >&2
-            echo "no source package $pkg could be fetched" >&2
+            echo "no source package $pkg could be fetched (see $deps/src/$pkg.log)" >&2
             return 1
         }
     fi
