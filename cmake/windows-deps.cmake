@@ -1,5 +1,6 @@
-# Imported targets for the Windows libraries, under cmake/mingw-w64.cmake
-# (include this after project()):
+# Imported targets for the Windows libraries, under cmake/mingw-w64.cmake.
+# Include this after project() and before any find_package() of these:
+# a zlib found earlier is cached as the DLL's import library.
 #   ZLIB::ZLIB, PNG::PNG, Freetype::Freetype, GTest::gtest, GTest::gtest_main,
 #   GTest::gmock: from CMake's own find modules and GoogleTest's config,
 #     which find the static libraries as they are;
