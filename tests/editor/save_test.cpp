@@ -40,8 +40,8 @@ TEST_F(EditorSaveTest, SaveWritesTheMovedTablesAndTheSwapList) {
     ASSERT_NO_FATAL_FAILURE(exchange_14_and_40());
 
     EXPECT_EQ("", printed_by([&] { key(SDLK_s, KMOD_LCTRL); }));
-    EXPECT_TRUE(state().running);
-    EXPECT_EQ(MODE_TILESET, state().mode);
+    EXPECT_TRUE(ed.view.running);
+    EXPECT_EQ(MODE_TILESET, ed.view.mode);
 
     EXPECT_EQ("40 14\n14 40\n", read_text(path + ".swaps"));
     std::vector<uint8_t> after = read_bytes(path);
@@ -59,8 +59,8 @@ TEST_F(EditorSaveTest, SaveWritesTheMovedTablesAndTheSwapList) {
                            after.begin() + long(rest_after), after.end()));
 
     // The saved file opens again with the tiles where they were left.
-    editor_close();
-    ASSERT_TRUE(editor_open(path.c_str()));
+    editor_close(ed);
+    ASSERT_TRUE(editor_open(ed, path.c_str()));
     move(SCREEN_WIDTH - 1, SCREEN_HEIGHT - 1); // the first frame comes with the first event
     EXPECT_TRUE(same_cell(expected_tile(40), screen_cell(4, 1)));
     EXPECT_TRUE(same_cell(expected_tile(14), screen_cell(0, 4)));
@@ -72,22 +72,22 @@ TEST_F(EditorSaveTest, SaveWithTilesHeldShowsThemInstead) {
     click_position(14);
     key(SDLK_x, KMOD_LCTRL);
     key(SDLK_s, KMOD_LCTRL);
-    EXPECT_EQ(MODE_HOLDING, state().mode);
-    EXPECT_EQ("place the held tiles before saving", state().message);
+    EXPECT_EQ(MODE_HOLDING, ed.view.mode);
+    EXPECT_EQ("place the held tiles before saving", ed.view.message);
     EXPECT_EQ(before, read_bytes(path));
     EXPECT_FALSE(file_exists(path + ".swaps"));
     EXPECT_EQ(1u, arr().holding_count);
 
     // Put back, the same keys save; the next press clears what it said.
     key(SDLK_DELETE);
-    EXPECT_EQ("", state().message);
+    EXPECT_EQ("", ed.view.message);
     key(SDLK_1);
     key(SDLK_s, KMOD_LCTRL);
-    EXPECT_EQ("saved", state().message);
+    EXPECT_EQ("saved", ed.view.message);
     EXPECT_TRUE(file_exists(path + ".swaps"));
     EXPECT_EQ("", read_text(path + ".swaps"));
     press(SDL_BUTTON_WHEELDOWN, 5, 5);
-    EXPECT_EQ("", state().message);
+    EXPECT_EQ("", ed.view.message);
 }
 
 // A signal ends the editor, which first keeps its unsaved work: the tiles
@@ -100,7 +100,7 @@ TEST_F(EditorSaveTest, SignalKeepsUnsavedWorkInARecoveryCopy) {
     key(SDLK_x, KMOD_LCTRL); // held, but put back in the copy
     raise(SIGTERM);          // only noted; the loop acts on it
     int status = -1;
-    std::string out = printed_by([&] { status = editor_run(); });
+    std::string out = printed_by([&] { status = editor_run(ed); });
     EXPECT_EQ(1, status);
     ASSERT_EQ(0u, out.find("The new content is kept in: " + path + ".kelbo-recovery-")) << out;
     const std::string copy = out.substr(28, out.size() - 29);
@@ -112,27 +112,27 @@ TEST_F(EditorSaveTest, SignalKeepsUnsavedWorkInARecoveryCopy) {
     ASSERT_EQ(0, stat(copy.c_str(), &st));
     EXPECT_EQ(0600u, st.st_mode & 07777);
 
-    editor_close();
+    editor_close(ed);
     EXPECT_EQ("A recovery copy of this tileset exists: " + copy + "\nFailed to load tileset!\n",
-              printed_by([&] { EXPECT_FALSE(editor_open(path.c_str())); }));
-    editor_close();
+              printed_by([&] { EXPECT_FALSE(editor_open(ed, path.c_str())); }));
+    editor_close(ed);
 
     // A second editor of the file ended with the first (a logout) keeps its
     // work under the next name, which the load points to in turn.
     const std::string aside = copy + ".aside";
     ASSERT_EQ(0, rename(copy.c_str(), aside.c_str()));
-    ASSERT_TRUE(editor_open(path.c_str()));
+    ASSERT_TRUE(editor_open(ed, path.c_str()));
     ASSERT_NO_FATAL_FAILURE(exchange_14_and_40());
     ASSERT_EQ(0, rename(aside.c_str(), copy.c_str()));
     raise(SIGTERM);
-    out = printed_by([&] { status = editor_run(); });
-    editor_close();
+    out = printed_by([&] { status = editor_run(ed); });
+    editor_close(ed);
     const std::string second = out.substr(28, out.size() - 29);
     EXPECT_EQ(path + ".2" + copy.substr(path.size()), second) << out;
     EXPECT_EQ(read_bytes(copy), read_bytes(second));
     ASSERT_EQ(0, unlink(copy.c_str()));
     EXPECT_EQ("A recovery copy of this tileset exists: " + second + "\nFailed to load tileset!\n",
-              printed_by([&] { EXPECT_FALSE(editor_open(path.c_str())); }));
+              printed_by([&] { EXPECT_FALSE(editor_open(ed, path.c_str())); }));
 }
 
 // What the window's caption says, as last set.
@@ -171,7 +171,7 @@ TEST_F(EditorSaveTest, CaptionTellsNameUnsavedViewAndHeldTiles) {
     EXPECT_EQ("Kelbo Tool - tiles.kts (unsaved) - at 31: tile 30", caption());
     key(SDLK_s, KMOD_LCTRL);
     EXPECT_EQ("Kelbo Tool - tiles.kts - saved - at 31: tile 30", caption());
-    EXPECT_EQ(caption(), state().caption);
+    EXPECT_EQ(caption(), ed.view.caption);
 }
 
 TEST_F(EditorSaveTest, UndoGoesPastASave) {
@@ -257,7 +257,7 @@ TEST_F(EditorSaveTest, LockHeldElsewhereFreezesTheSaveForTwoSecondsAndNamesItsHo
               out);
     EXPECT_GE(waited, 1);
     EXPECT_LE(waited, 4);
-    EXPECT_EQ("not saved: the file is locked by another program", state().message);
+    EXPECT_EQ("not saved: the file is locked by another program", ed.view.message);
     EXPECT_EQ(before, read_bytes(path));
     EXPECT_FALSE(file_exists(path + ".swaps"));
 }
@@ -286,28 +286,28 @@ TEST_F(EditorSaveTest, AnotherUsersLinkInAStickyFolderIsNotFollowed) {
               unpacked_stream(read_bytes(path), STREAM_INFO));
 
     // The same link as the tileset is not opened either.
-    editor_close();
+    editor_close(ed);
     const std::string link = shared + "/linked.kts";
     ASSERT_NO_FATAL_FAILURE(plant(link));
     bool opened = true;
     EXPECT_EQ("Failed to load file: " + link + " (Permission denied)\nFailed to load tileset!\n",
-              printed_by([&] { opened = editor_open(link.c_str()); }));
+              printed_by([&] { opened = editor_open(ed, link.c_str()); }));
     EXPECT_FALSE(opened);
 }
 
 TEST_F(EditorSaveTest, MissingTilesetFailsToOpen) {
     const std::string missing = dir.file("absent.kts");
     bool opened = true;
-    std::string out = printed_by([&] { opened = editor_open(missing.c_str()); });
+    std::string out = printed_by([&] { opened = editor_open(ed, missing.c_str()); });
     EXPECT_FALSE(opened);
     EXPECT_EQ("Failed to load file: " + missing +
                   " (No such file or directory)\nFailed to load tileset!\n",
               out);
-    EXPECT_EQ(nullptr, state().screen);
-    editor_close();
-    editor_close();
+    EXPECT_EQ(nullptr, ed.surfaces.screen);
+    editor_close(ed);
+    editor_close(ed);
 
-    out = printed_by([&] { opened = editor_open(dir.path.c_str()); });
+    out = printed_by([&] { opened = editor_open(ed, dir.path.c_str()); });
     EXPECT_FALSE(opened);
     EXPECT_EQ("Failed to load file: " + dir.path +
                   " (not a regular file)\nFailed to load tileset!\n",
@@ -328,23 +328,23 @@ TEST_F(EditorSaveTest, FailedWriteKeepsTheEditorAndItsEdits) {
     std::string out = printed_by([&] { key(SDLK_s, KMOD_LCTRL); });
     ASSERT_EQ(0, setrlimit(RLIMIT_FSIZE, &saved));
     EXPECT_EQ("Failed to save file: " + path + " (File too large)\n", out);
-    EXPECT_EQ("not saved: File too large", state().message);
-    EXPECT_TRUE(state().running);
+    EXPECT_EQ("not saved: File too large", ed.view.message);
+    EXPECT_TRUE(ed.view.running);
     EXPECT_EQ(before, read_bytes(path));
     EXPECT_FALSE(file_exists(path + ".swaps"));
     EXPECT_EQ(14u, arr().origin[40]);
     EXPECT_EQ(40u, arr().origin[14]);
-    EXPECT_NE(std::string::npos, state().caption.find(" (unsaved)"));
+    EXPECT_NE(std::string::npos, ed.view.caption.find(" (unsaved)"));
 
     // Once the limit is lifted, saving again works.
     EXPECT_EQ("", printed_by([&] { key(SDLK_s, KMOD_LCTRL); }));
-    EXPECT_EQ("saved", state().message);
+    EXPECT_EQ("saved", ed.view.message);
     EXPECT_EQ("40 14\n14 40\n", read_text(path + ".swaps"));
     const std::vector<uint8_t> after = read_bytes(path);
     EXPECT_EQ(streams.info.size(), unpacked_size(after, STREAM_INFO));
     EXPECT_EQ(with_tiles_exchanged(streams.info, 1024, 14, 40),
               unpacked_stream(after, STREAM_INFO));
-    EXPECT_EQ("Kelbo Tool - tiles.kts - saved - at 40: tile 14", state().caption);
+    EXPECT_EQ("Kelbo Tool - tiles.kts - saved - at 40: tile 14", ed.view.caption);
 }
 
 TEST_F(EditorSaveTest, SwapListThatCannotBeWrittenIsToldApartFromTheSave) {
@@ -353,7 +353,7 @@ TEST_F(EditorSaveTest, SwapListThatCannotBeWrittenIsToldApartFromTheSave) {
     ASSERT_EQ(0, mkdir((path + ".swaps").c_str(), 0755));
     std::string out = printed_by([&] { key(SDLK_s, KMOD_LCTRL); });
     EXPECT_EQ(0u, out.find("Failed to write swap list: " + path + ".swaps (")) << out;
-    EXPECT_EQ(0u, state().message.find("saved, but the swap list was not: ")) << state().message;
+    EXPECT_EQ(0u, ed.view.message.find("saved, but the swap list was not: ")) << ed.view.message;
     EXPECT_EQ(with_tiles_exchanged(streams.info, 1024, 14, 40),
               unpacked_stream(read_bytes(path), STREAM_INFO));
 }
@@ -372,8 +372,8 @@ TEST_F(EditorSaveTest, AListFromAnotherSessionIsKeptNumberedBeforeItIsReplaced) 
     ASSERT_EQ(0, chmod((path + ".swaps").c_str(), 0640));
     EXPECT_EQ((std::vector<std::string>{"tiles.kts", "tiles.kts.swaps"}), folder_entries(dir.path));
 
-    editor_close();
-    ASSERT_TRUE(editor_open(path.c_str()));
+    editor_close(ed);
+    ASSERT_TRUE(editor_open(ed, path.c_str()));
     click_position(14);
     right_click(cx(15), cy(15));
     EXPECT_EQ("", printed_by([&] { key(SDLK_s, KMOD_LCTRL); }));
@@ -430,7 +430,7 @@ TEST_F(EditorSaveTest, BlockMovedToTheEndSavesAListThatReplaysToTheSameFile) {
     click_position(20, KMOD_LCTRL);
     key(SDLK_END);
     right_click(cx(4095), cy(4095), KMOD_LSHIFT);
-    EXPECT_FALSE(state().carrying);
+    EXPECT_FALSE(ed.pointer.carrying);
     EXPECT_EQ(20u, arr().origin[4095]);
     EXPECT_EQ(1u, arr().origin[4076]);
     EXPECT_EQ(21u, arr().origin[1]);
