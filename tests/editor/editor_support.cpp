@@ -29,10 +29,9 @@ void EditorTest::set_image_offset(uint32_t i, uint32_t offset) {
 
 namespace {
 
-SDL_Event modifier_key(Uint8 type, SDLKey sym, int mod) {
+SDL_Event key_press(Uint8 type, SDLKey sym, int mod) {
     SDL_Event e = {};
-    e.type = type;
-    e.key.type = type;
+    e.type = e.key.type = type;
     e.key.state = type == SDL_KEYDOWN ? SDL_PRESSED : SDL_RELEASED;
     e.key.keysym.sym = sym;
     e.key.keysym.mod = SDLMod(mod);
@@ -45,20 +44,18 @@ void send(Editor& ed, const SDL_Event& event, int mod) {
     const bool mouse = event.type == SDL_MOUSEMOTION || event.type == SDL_MOUSEBUTTONDOWN ||
                        event.type == SDL_MOUSEBUTTONUP;
     const bool ctrl = mouse && (mod & KMOD_CTRL), shift = mouse && (mod & KMOD_SHIFT);
-    if (ctrl) editor_handle_event(ed, modifier_key(SDL_KEYDOWN, SDLK_LCTRL, KMOD_LCTRL));
-    if (shift) editor_handle_event(ed, modifier_key(SDL_KEYDOWN, SDLK_LSHIFT, mod & KMOD_SHIFT));
+    if (ctrl) editor_handle_event(ed, key_press(SDL_KEYDOWN, SDLK_LCTRL, KMOD_LCTRL));
+    if (shift) editor_handle_event(ed, key_press(SDL_KEYDOWN, SDLK_LSHIFT, mod & KMOD_SHIFT));
     SDL_SetModState(SDLMod(mod));
     editor_handle_event(ed, event);
     SDL_SetModState(KMOD_NONE);
-    if (shift) editor_handle_event(ed, modifier_key(SDL_KEYUP, SDLK_LSHIFT, mod & KMOD_CTRL));
-    if (ctrl) editor_handle_event(ed, modifier_key(SDL_KEYUP, SDLK_LCTRL, KMOD_NONE));
+    if (shift) editor_handle_event(ed, key_press(SDL_KEYUP, SDLK_LSHIFT, mod & KMOD_CTRL));
+    if (ctrl) editor_handle_event(ed, key_press(SDL_KEYUP, SDLK_LCTRL, KMOD_NONE));
 }
 
 SDL_Event button_event(Uint8 type, uint8_t button, int x, int y) {
     SDL_Event e = {};
-    e.type = type;
-    e.button.type = type;
-    e.button.which = 0;
+    e.type = e.button.type = type;
     e.button.button = button;
     e.button.state = type == SDL_MOUSEBUTTONDOWN ? SDL_PRESSED : SDL_RELEASED;
     e.button.x = Uint16(x);
@@ -68,14 +65,10 @@ SDL_Event button_event(Uint8 type, uint8_t button, int x, int y) {
 
 } // namespace
 
-void EditorTest::key(SDLKey sym, int mod) {
-    SDL_Event e = {};
-    e.type = SDL_KEYDOWN;
-    e.key.type = SDL_KEYDOWN;
-    e.key.state = SDL_PRESSED;
-    e.key.keysym.sym = sym;
-    e.key.keysym.mod = SDLMod(mod);
-    send(ed, e, mod);
+void EditorTest::key(SDLKey sym, int mod) { send(ed, key_press(SDL_KEYDOWN, sym, mod), mod); }
+
+void EditorTest::key_event(Uint8 type, SDLKey sym, int mod) {
+    editor_handle_event(ed, key_press(type, sym, mod));
 }
 
 void EditorTest::press(uint8_t button, int x, int y, int mod) {
@@ -88,8 +81,7 @@ void EditorTest::release(uint8_t button, int x, int y, int mod) {
 
 void EditorTest::move(int x, int y, int mod) {
     SDL_Event e = {};
-    e.type = SDL_MOUSEMOTION;
-    e.motion.type = SDL_MOUSEMOTION;
+    e.type = e.motion.type = SDL_MOUSEMOTION;
     e.motion.x = Uint16(x);
     e.motion.y = Uint16(y);
     send(ed, e, mod);
@@ -128,6 +120,12 @@ std::vector<uint32_t> EditorTest::held_origins() {
 
 std::vector<uint32_t> EditorTest::origins(uint32_t first, uint32_t last) {
     return std::vector<uint32_t>(arr().origin.begin() + first, arr().origin.begin() + last + 1);
+}
+
+std::string EditorTest::caption() {
+    char* title = nullptr;
+    SDL_WM_GetCaption(&title, nullptr);
+    return title ? title : "";
 }
 
 uint32_t EditorTest::pixel(int x, int y) {

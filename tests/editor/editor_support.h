@@ -39,6 +39,8 @@ class EditorTest : public ::testing::Test {
 
     // --- input; every modifier is released again afterwards ---------------------
     void key(SDLKey sym, int mod = KMOD_NONE);
+    // A key event alone, with the modifiers it carries and no others.
+    void key_event(Uint8 type, SDLKey sym, int mod);
     void press(uint8_t button, int x, int y, int mod = KMOD_NONE);
     void release(uint8_t button, int x, int y, int mod = KMOD_NONE);
     void move(int x, int y, int mod = KMOD_NONE);
@@ -60,6 +62,7 @@ class EditorTest : public ::testing::Test {
     std::vector<uint32_t> origins(uint32_t first, uint32_t last); // inclusive
 
     // --- what the screen shows -------------------------------------------------------------
+    std::string caption(); // as last set
     uint32_t pixel(int x, int y);
     Cell screen_cell(uint32_t column, uint32_t row);
     uint32_t palette_colour(uint8_t c) const;

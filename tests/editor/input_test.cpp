@@ -3,6 +3,7 @@
 #include "editor_support.h"
 
 #include <algorithm>
+#include <csignal>
 
 namespace {
 
@@ -271,12 +272,6 @@ TEST_F(EditorInputTest, ViewKeysWorkWithAnyModifiers) {
     EXPECT_FALSE(ed.view.running);
 }
 
-TEST_F(EditorInputTest, QuitEventStopsTheEditor) {
-    EXPECT_TRUE(ed.view.running);
-    quit_event();
-    EXPECT_FALSE(ed.view.running);
-}
-
 // With unsaved tables Escape or a window close only asks; a second one
 // quits, any other press takes the question back. Held tiles alone are
 // nothing unsaved: the file already holds them.
@@ -308,12 +303,21 @@ TEST_F(EditorInputTest, QuitWithUnsavedTablesAsksOnce) {
     EXPECT_FALSE(ed.view.running);
 }
 
-TEST_F(EditorInputTest, LoopStopsWhenWaitingKeepsFailing) {
+TEST_F(EditorInputTest, LoopEndsWhenWaitingKeepsFailingOrOnASignal) {
     SDL_QuitSubSystem(SDL_INIT_VIDEO); // takes the event queue with it
     std::string out = printed_by([&] { editor_run(ed); });
     EXPECT_EQ(WAIT_FAILURE_LIMIT, std::count(out.begin(), out.end(), '\n')) << out;
     EXPECT_EQ(0u, out.find("Error while waiting for event: "));
     EXPECT_FALSE(ed.view.running);
+
+    // A signal is only noted; the loop ends on it, keeping the unsaved work.
+    history_begin_edit(arr());
+    swap_positions(arr(), 5, 7);
+    history_end_edit(arr(), false);
+    ed.view.running = true;
+    raise(SIGTERM);
+    out = printed_by([&] { EXPECT_EQ(1, editor_run(ed)); });
+    EXPECT_EQ(0u, out.find("The new content is kept in: " + path + ".kelbo-recovery-")) << out;
 }
 
 TEST_F(EditorInputTest, HoldingViewPlacesAndFillsOnly) {

@@ -14,11 +14,6 @@ class EditorViewTest : public EditorTest {
         EditorTest::SetUp();
         unsetenv("KELBO_SCALE");
     }
-    std::string caption() {
-        char* title = nullptr;
-        SDL_WM_GetCaption(&title, nullptr);
-        return title ? title : "";
-    }
     void focus(Uint8 state, Uint8 gain) {
         SDL_Event e = {};
         e.type = SDL_ACTIVEEVENT;
@@ -42,13 +37,6 @@ class EditorViewTest : public EditorTest {
         e.type = e.button.type = SDL_MOUSEBUTTONUP;
         editor_handle_event(ed, e);
         SDL_SetModState(KMOD_NONE);
-    }
-    void key_event(Uint8 type, SDLKey sym, int mod) {
-        SDL_Event e = {};
-        e.type = e.key.type = type;
-        e.key.keysym.sym = sym;
-        e.key.keysym.mod = SDLMod(mod);
-        editor_handle_event(ed, e);
     }
 };
 
