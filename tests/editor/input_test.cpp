@@ -90,6 +90,13 @@ TEST_F(EditorInputTest, ShiftSelectsWholeRows) {
     click_position(25, KMOD_LCTRL | KMOD_LSHIFT);
     EXPECT_EQ(V(rows.begin() + 10, rows.end()), selected());
 
+    // Upwards, each row is taken as the pointer enters it from the row below.
+    press(SDL_BUTTON_LEFT, cx(50), cy(50), KMOD_LSHIFT);
+    for (uint32_t p : {40, 30}) move_to_position(p, KMOD_LSHIFT);
+    release(SDL_BUTTON_LEFT, cx(30), cy(30));
+    for (uint32_t p = 40; p < 60; ++p) rows.push_back(p);
+    EXPECT_EQ(V(rows.begin() + 10, rows.end()), selected()); // rows 3 to 5
+
     // The first row never includes position 0.
     click_position(5, KMOD_LSHIFT);
     EXPECT_EQ(V({1, 2, 3, 4, 5, 6, 7, 8, 9}), selected());
