@@ -2,7 +2,8 @@
 // dummy video driver, each beside its floor.
 #include "bench_support.h"
 
-#include "editor.h"
+#include "loop.h"
+#include "render.h"
 
 #include <benchmark/benchmark.h>
 #include <cstdlib>
@@ -11,13 +12,14 @@ namespace {
 
 // The editor on a private copy of the large sample; closed on scope exit.
 struct OpenEditor {
-    std::string path; // editor_open keeps the pointer
+    Editor e;
     bool ok = false;
-    explicit OpenEditor(const char* name) : path(bench_files().file(name)) {
+    explicit OpenEditor(const char* name) {
+        const std::string path = bench_files().file(name);
         setenv("SDL_VIDEODRIVER", "dummy", 1);
-        ok = write_file_bytes(path, bench_files().large) && editor_open(path.c_str());
+        ok = write_file_bytes(path, bench_files().large) && editor_open(e, path.c_str());
     }
-    ~OpenEditor() { editor_close(); }
+    ~OpenEditor() { editor_close(e); }
 };
 
 // 40 selected positions: rows 4 to 7 of the first screen.
@@ -32,8 +34,8 @@ void redraw(benchmark::State& state) {
         state.SkipWithError("editor_open failed");
         return;
     }
-    select_forty(editor_state().arrangement);
-    for (auto _ : state) render_tileset_view();
+    select_forty(editor.e.session.arrangement);
+    for (auto _ : state) render_tileset_view(editor.e);
 }
 
 // What any redraw of this screen must do: clear the screen, convert 160
@@ -46,9 +48,9 @@ void redraw_floor(benchmark::State& state) {
         state.SkipWithError("editor_open failed");
         return;
     }
-    EditorState& s = editor_state();
-    select_forty(s.arrangement);
-    SDL_Surface* screen = s.screen;
+    const Session& s = editor.e.session;
+    select_forty(editor.e.session.arrangement);
+    SDL_Surface* screen = editor.e.surfaces.screen;
     const uint8_t* palette = s.tileset.info.palette;
     Uint32 colour[256];
     for (int i = 0; i < 256; ++i)
@@ -103,20 +105,20 @@ SDL_Event mouse_event(Uint8 type, Uint8 button, int column, int row) {
 
 // Ctrl + right press on position 44 picks it up; the motions then carry it
 // back and forth between 44 and 45.
-bool start_carry() {
+bool start_carry(Editor& e) {
     SDL_Event ctrl = {};
     ctrl.type = ctrl.key.type = SDL_KEYDOWN;
     ctrl.key.keysym.sym = SDLK_LCTRL;
     ctrl.key.keysym.mod = KMOD_LCTRL;
-    editor_handle_event(ctrl); // held for the rest of the run
-    editor_handle_event(mouse_event(SDL_MOUSEBUTTONDOWN, SDL_BUTTON_RIGHT, 4, 4));
-    const EditorState& s = editor_state();
-    return s.carrying && s.anchor == 44 && s.arrangement.selected_count == 1;
+    editor_handle_event(e, ctrl); // held for the rest of the run
+    editor_handle_event(e, mouse_event(SDL_MOUSEBUTTONDOWN, SDL_BUTTON_RIGHT, 4, 4));
+    return e.pointer.carrying && e.pointer.anchor == 44 &&
+           e.session.arrangement.selected_count == 1;
 }
 
 void carry_step(benchmark::State& state) {
     OpenEditor editor("carry.tileset");
-    if (!editor.ok || !start_carry()) {
+    if (!editor.ok || !start_carry(editor.e)) {
         state.SkipWithError("could not start carrying");
         return;
     }
@@ -124,20 +126,21 @@ void carry_step(benchmark::State& state) {
                                 mouse_event(SDL_MOUSEMOTION, 0, 4, 4)};
     int next = 0;
     for (auto _ : state) {
-        editor_handle_event(steps[next]);
+        editor_handle_event(editor.e, steps[next]);
         next ^= 1;
     }
-    if (editor_state().anchor != (next ? 45u : 44u)) state.SkipWithError("the carry did not move");
+    if (editor.e.pointer.anchor != (next ? 45u : 44u))
+        state.SkipWithError("the carry did not move");
 }
 
 // The redraw the carry step ends with, on the same screen.
 void carry_floor(benchmark::State& state) {
     OpenEditor editor("carry-floor.tileset");
-    if (!editor.ok || !start_carry()) {
+    if (!editor.ok || !start_carry(editor.e)) {
         state.SkipWithError("could not start carrying");
         return;
     }
-    for (auto _ : state) render_tileset_view();
+    for (auto _ : state) render_tileset_view(editor.e);
 }
 
 } // namespace

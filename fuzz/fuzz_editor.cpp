@@ -9,7 +9,8 @@
 // state the run ended in.
 #include "arrangement.h"
 #include "batch.h"
-#include "editor.h"
+#include "loop.h"
+#include "window.h"
 #include "fuzz_support.h"
 #include "sample_tileset.h"
 
@@ -66,15 +67,16 @@ __attribute__((no_sanitize("coverage"))) bool same_tile(const TileRecord& r, con
 
 // The checks are left out of the coverage map: their branches are not the
 // editor's, and they run after every event.
-__attribute__((no_sanitize("coverage"))) void check_state(const EditorState& s,
+__attribute__((no_sanitize("coverage"))) void check_state(const Editor& e,
                                                           const TileInfoView& original) {
-    const Arrangement& a = s.arrangement;
-    check(s.scroll <= s.max_scroll);
+    const Arrangement& a = e.session.arrangement;
+    check(e.view.scroll <= e.view.max_scroll);
     check(a.origin.size() == a.tile_count && a.selected.size() == a.tile_count);
     check(a.holding_count <= HOLDING_CAPACITY);
     check(a.tile_count == 0 || a.origin[0] == 0);
-    check(s.scale >= 1 && s.scale <= MAX_SCALE && s.screen && s.canvas);
-    check(s.goto_digits.size() <= GOTO_DIGITS);
+    check(e.view.scale >= 1 && e.view.scale <= MAX_SCALE && e.surfaces.screen &&
+          canvas(e.surfaces));
+    check(e.view.goto_digits.size() <= GOTO_DIGITS);
 
     uint32_t empty = 0, selected = 0;
     std::vector<uint8_t> seen(a.tile_count, 0);
@@ -190,7 +192,7 @@ struct Tables {
     std::vector<uint32_t> held; // origins; the entries follow from check_state
 };
 
-__attribute__((no_sanitize("coverage"))) Tables tables_of(const EditorState& s) {
+__attribute__((no_sanitize("coverage"))) Tables tables_of(const Session& s) {
     const Arrangement& a = s.arrangement;
     const uint8_t* info = s.tileset.streams[STREAM_INFO].unpacked;
     Tables t{std::vector<uint8_t>(info, info + fixed_info_size(s.tileset.version)), a.origin, {}};
@@ -199,7 +201,7 @@ __attribute__((no_sanitize("coverage"))) Tables tables_of(const EditorState& s) 
 }
 
 // "Unsaved" must say whether the tables differ from those in the file.
-void check_unsaved(EditorState& s, const std::string& path) {
+void check_unsaved(const Session& s, const std::string& path) {
     TilesetFile disk = {};
     check(bool(tileset_load(disk, path.c_str(), STREAM_MASK_INFO)));
     const size_t size = fixed_info_size(disk.version) - TABLES_OFFSET;
@@ -211,14 +213,15 @@ void check_unsaved(EditorState& s, const std::string& path) {
 
 // Undoes every edit, which must give back the sample as loaded, then
 // redoes as many, which must give back the state the run ended in.
-void check_undo_all(EditorState& s, const Sample& chosen, const std::string& path) {
+void check_undo_all(Editor& e, const Sample& chosen, const std::string& path) {
+    Session& s = e.session;
     Arrangement& a = s.arrangement;
     history_end_drag(a); // a carry still going ends here
     const Tables now = tables_of(s);
     size_t edits = 0;
     while (history_undo(a)) {
         ++edits;
-        check_state(s, chosen.original);
+        check_state(e, chosen.original);
     }
     check_unsaved(s, path);
     const Tables loaded = tables_of(s);
@@ -235,13 +238,15 @@ void check_undo_all(EditorState& s, const Sample& chosen, const std::string& pat
 // Opening the editor per run costs far more than the events (the large
 // sample's images are unpacked anew), so it stays open while runs use the
 // same sample and is reset to the state a fresh open gives.
+Editor g_editor;
 bool g_open = false;
 bool g_open_large = false;
 
 void start_run(const Sample& chosen, bool large, const std::string& path) {
-    EditorState& s = editor_state();
+    Editor& e = g_editor;
+    Session& s = e.session;
     if (g_open && large != g_open_large) {
-        editor_close();
+        editor_close(e);
         g_open = false;
     }
     // Saves rewrite the file, so every run starts from the sample's bytes;
@@ -249,7 +254,7 @@ void start_run(const Sample& chosen, bool large, const std::string& path) {
     check(write_whole_file(path, chosen.file));
     unlink((path + ".swaps").c_str());
     if (!g_open) {
-        check(editor_open(path.c_str()));
+        check(editor_open(e, path.c_str()));
         g_open = true;
         g_open_large = large;
     } else {
@@ -260,19 +265,13 @@ void start_run(const Sample& chosen, bool large, const std::string& path) {
         history_mark_saved(s.arrangement);
         s.on_disk = name_stamp(s.file); // rewritten above, as if opened anew
         s.arrangement.holding = HoldingArea{};
-        s.mode = MODE_TILESET;
-        s.scroll = 0;
-        s.painting = false;
-        s.carrying = false;
-        s.anchor = 0;
-        s.paint = 0;
-        s.running = true;
-        if (s.scale != 1) check(set_scale(s, 1));
-        close_go_to(s);
-        s.message.clear();
-        s.quit_pending = false;
-        s.pointer = POINTER_UNKNOWN;
-        s.held_keys = 0;
+        if (e.view.scale != 1) check(set_scale(e, 1));
+        View fresh;
+        fresh.max_scroll = e.view.max_scroll;
+        fresh.caption = e.view.caption; // as the window shows it
+        fresh.running = true;
+        e.view = fresh;
+        e.pointer = Pointer{};
     }
     SDL_SetModState(KMOD_NONE);
 }
@@ -293,21 +292,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     bool large = data[0] & 1;
     const Sample& chosen = sample(large);
     start_run(chosen, large, path);
-    EditorState& s = editor_state();
-    check_state(s, chosen.original);
+    Editor& e = g_editor;
+    check_state(e, chosen.original);
 
     const uint8_t* at = data + 1;
     const uint8_t* end = data + size;
     std::vector<SDL_Event> events;
-    while (s.running && next_events(at, end, events)) {
+    while (e.view.running && next_events(at, end, events)) {
         for (const SDL_Event& event : events) {
-            editor_handle_event(event);
-            check(s.tileset.streams[STREAM_INFO].unpacked != nullptr);
-            check_state(s, chosen.original);
+            editor_handle_event(e, event);
+            check(e.session.tileset.streams[STREAM_INFO].unpacked != nullptr);
+            check_state(e, chosen.original);
         }
     }
     if (access((path + ".swaps").c_str(), F_OK) == 0) check_saved_swap_list(chosen, path);
-    check_unsaved(s, path);
-    check_undo_all(s, chosen, path);
+    check_unsaved(e.session, path);
+    check_undo_all(e, chosen, path);
     return 0;
 }

@@ -61,6 +61,9 @@ void exchange_with_holding(Arrangement& a, uint32_t p, uint32_t k);
 void set_selected(Arrangement& a, uint32_t p, uint8_t value); // value 0 or 1
 void clear_selection(Arrangement& a);
 void toggle_row(Arrangement& a, uint32_t p, uint8_t paint);
+// Puts tile tile_at[p] (its index as loaded) at each position p below
+// tile_count; for an arrangement as loaded, and a map of its tiles.
+void place_tiles(Arrangement& a, const std::vector<uint32_t>& tile_at);
 // Both return NO_POSITION when nothing below tile_count qualifies.
 uint32_t next_selected_after(const Arrangement& a, uint32_t p);
 uint32_t next_empty_after(const Arrangement& a, uint32_t p);

@@ -49,6 +49,20 @@ void exchange_with_holding(Arrangement& a, uint32_t p, uint32_t k) {
     }
 }
 
+void place_tiles(Arrangement& a, const std::vector<uint32_t>& tile_at) {
+    assert(tile_at.size() >= a.tile_count);
+    std::vector<TileRecord> loaded(a.tile_count);
+    for (uint32_t t = 0; t < a.tile_count; ++t) {
+        assert(a.origin[t] == t && tile_at[t] < a.tile_count);
+        loaded[t] = tile_to_record(a.info, t, t);
+    }
+    for (uint32_t p = 0; p < a.tile_count; ++p) {
+        record_to_tile(a.info, loaded[tile_at[p]], p);
+        a.origin[p] = tile_at[p];
+        a.tables_tile[p] = uint16_t(tile_at[p]);
+    }
+}
+
 void set_selected(Arrangement& a, uint32_t p, uint8_t value) {
     assert(p < a.tile_count && value <= 1 && (p != 0 || value == 0));
     a.selected_count = a.selected_count - a.selected[p] + value;

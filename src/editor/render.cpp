@@ -1,7 +1,5 @@
-// Drawing of the two views into the 320 x 512, 32-bit picture, and the
-// picture scaled onto the window. Every frame is drawn from scratch;
-// nothing here reads input.
-#include "editor.h"
+// Every frame is drawn from scratch.
+#include "render.h"
 
 #include <cassert>
 #include <cstring>
@@ -13,34 +11,29 @@ namespace {
 constexpr uint32_t LAST_REACHABLE_ROW = 32767 - IMAGE_SIDE + 1;
 
 SDL_Rect cell_rect(uint32_t column, uint32_t row) {
-    SDL_Rect r;
-    r.x = Sint16(column * CELL_SIZE);
-    r.y = Sint16(row * CELL_SIZE);
-    r.w = CELL_SIZE;
-    r.h = CELL_SIZE;
-    return r;
+    return {Sint16(column * CELL_SIZE), Sint16(row * CELL_SIZE), CELL_SIZE, CELL_SIZE};
 }
 
 // Blits the image starting at byte `offset` of the image stream; rows that
 // lie past the end of the stream are not drawn.
-void draw_image(EditorState& s, uint32_t offset, uint32_t column, uint32_t row) {
-    if (!s.image_surface) return;
+void draw_image(const Editor& e, uint32_t offset, uint32_t column, uint32_t row) {
+    if (!e.surfaces.images) return;
     uint32_t first_row = offset / IMAGE_SIDE;
-    uint32_t total_rows = s.tileset.image_block_count * IMAGE_SIDE;
+    uint32_t total_rows = e.session.tileset.image_block_count * IMAGE_SIDE;
     if (first_row >= total_rows) return;
     SDL_Rect dst = cell_rect(column, row);
     if (first_row <= LAST_REACHABLE_ROW) {
         SDL_Rect src = {0, Sint16(first_row), IMAGE_SIDE, IMAGE_SIDE};
-        SDL_BlitSurface(s.image_surface, &src, s.canvas, &dst);
+        SDL_BlitSurface(e.surfaces.images.get(), &src, canvas(e.surfaces), &dst);
         return;
     }
     // Further down, move a 32-row window over the stream instead.
-    SDL_Surface* window = s.image_window;
+    SDL_Surface* window = e.surfaces.image_window.get();
     uint32_t rows = total_rows - first_row;
-    window->pixels = s.tileset.images + size_t(first_row) * IMAGE_SIDE;
+    window->pixels = e.session.tileset.images + size_t(first_row) * IMAGE_SIDE;
     window->h = int(rows < IMAGE_SIDE ? rows : IMAGE_SIDE);
     SDL_SetClipRect(window, nullptr);
-    SDL_BlitSurface(window, nullptr, s.canvas, &dst);
+    SDL_BlitSurface(window, nullptr, canvas(e.surfaces), &dst);
 }
 
 void invert_cell(SDL_Surface* screen, uint32_t column, uint32_t row) {
@@ -54,59 +47,69 @@ void invert_cell(SDL_Surface* screen, uint32_t column, uint32_t row) {
     if (SDL_MUSTLOCK(screen)) SDL_UnlockSurface(screen);
 }
 
-SDL_Surface* make_marker(Uint32 fill) {
-    SDL_Surface* m = SDL_CreateRGBSurface(SDL_SWSURFACE, CELL_SIZE, CELL_SIZE, 32, 0xFF0000,
-                                          0x00FF00, 0x0000FF, 0);
-    if (!m) return nullptr;
-    SDL_FillRect(m, nullptr, fill);
-    SDL_SetColorKey(m, SDL_SRCCOLORKEY, MARKER_KEY);
-    return m;
+// " - at P: tile T", " - at P: empty" or " - held K: tile T" for the cell
+// under the pointer as the view now stands; nothing past the last tile or
+// held record, nor while the pointer is outside the window.
+std::string pointer_readout(const Editor& e) {
+    const int x = e.pointer.x / e.view.scale, y = e.pointer.y / e.view.scale;
+    uint32_t column, row, p;
+    if (e.pointer.place != POINTER_IN || !cell_at(x, y, column, row)) return "";
+    const Arrangement& a = e.session.arrangement;
+    if (e.view.mode == MODE_HOLDING) {
+        uint32_t k = row * GRID_COLUMNS + column;
+        if (k >= a.holding_count) return "";
+        return " - held " + std::to_string(k) + ": tile " +
+               std::to_string(a.holding.records[k].origin);
+    }
+    if (!position_at(e, x, y, p)) return "";
+    std::string at = " - at " + std::to_string(p) + ": ";
+    if (p != 0 && a.origin[p] == 0) return at + "empty";
+    return at + "tile " + std::to_string(a.origin[p]);
 }
 
 } // namespace
 
-void render_tileset_view() {
-    EditorState& s = editor_state();
-    SDL_FillRect(s.canvas, nullptr, BACKGROUND_COLOUR);
-    const Arrangement& a = s.arrangement;
-    for (uint32_t row = 0; row < GRID_ROWS; ++row) {
-        for (uint32_t column = 0; column < GRID_COLUMNS; ++column) {
-            uint32_t p = (s.scroll + row) * GRID_COLUMNS + column;
-            if (p >= a.tile_count) goto tiles_done;
-            if (a.origin[p] != 0 || p == 0) {
-                draw_image(s, a.info.image_offset[p], column, row);
-            } else {
-                SDL_Rect dst = cell_rect(column, row);
-                SDL_BlitSurface(s.empty_marker, nullptr, s.canvas, &dst);
-            }
-        }
-    }
-tiles_done:
-    draw_selection_overlay();
+bool cell_at(int x, int y, uint32_t& column, uint32_t& row) {
+    if (x < 0 || y < 0 || x >= GRID_COLUMNS * CELL_SIZE || y >= GRID_ROWS * CELL_SIZE) return false;
+    column = uint32_t(x) / CELL_SIZE;
+    row = uint32_t(y) / CELL_SIZE;
+    return true;
 }
 
-void draw_selection_overlay() {
-    EditorState& s = editor_state();
-    const Arrangement& a = s.arrangement;
-    for (uint32_t row = 0; row < GRID_ROWS; ++row) {
-        for (uint32_t column = 0; column < GRID_COLUMNS; ++column) {
-            uint32_t p = (s.scroll + row) * GRID_COLUMNS + column;
-            if (p >= a.tile_count) return;
-            if (!a.selected[p]) continue;
-            invert_cell(s.canvas, column, row);
-            SDL_Rect dst = cell_rect(column, row);
-            SDL_BlitSurface(s.frame_surface, nullptr, s.canvas, &dst);
-        }
+bool position_at(const Editor& e, int x, int y, uint32_t& p) {
+    uint32_t column, row;
+    if (!cell_at(x, y, column, row)) return false;
+    p = (e.view.scroll + row) * GRID_COLUMNS + column;
+    return p < e.session.arrangement.tile_count;
+}
+
+// Cells never overlap, so each is finished, selection and all, before the
+// next.
+void render_tileset_view(const Editor& e) {
+    SDL_Surface* picture = canvas(e.surfaces);
+    SDL_FillRect(picture, nullptr, BACKGROUND_COLOUR);
+    const Arrangement& a = e.session.arrangement;
+    for (uint32_t cell = 0; cell < GRID_ROWS * GRID_COLUMNS; ++cell) {
+        const uint32_t p = e.view.scroll * GRID_COLUMNS + cell;
+        const uint32_t column = cell % GRID_COLUMNS, row = cell / GRID_COLUMNS;
+        if (p >= a.tile_count) return;
+        SDL_Rect marker = cell_rect(column, row), frame = marker;
+        if (a.origin[p] != 0 || p == 0)
+            draw_image(e, a.info.image_offset[p], column, row);
+        else
+            SDL_BlitSurface(e.surfaces.empty_marker.get(), nullptr, picture, &marker);
+        if (!a.selected[p]) continue;
+        invert_cell(picture, column, row);
+        SDL_BlitSurface(e.surfaces.frame.get(), nullptr, picture, &frame);
     }
 }
 
-void render_holding_view() {
-    EditorState& s = editor_state();
-    SDL_FillRect(s.canvas, nullptr, BACKGROUND_COLOUR);
-    const Arrangement& a = s.arrangement;
+void render_holding_view(const Editor& e) {
+    SDL_FillRect(canvas(e.surfaces), nullptr, BACKGROUND_COLOUR);
+    const Arrangement& a = e.session.arrangement;
     assert(a.holding_count <= HOLDING_CAPACITY);
     for (uint32_t k = 0; k < a.holding_count; ++k)
-        draw_image(s, a.holding.records[k].image_offset, k % GRID_COLUMNS, k / GRID_COLUMNS);
+        draw_image(e, a.holding.records[k].image_offset, k % GRID_COLUMNS, k / GRID_COLUMNS);
 }
 
 void draw_scaled(SDL_Surface* picture, SDL_Surface* screen, int scale) {
@@ -124,23 +127,21 @@ void draw_scaled(SDL_Surface* picture, SDL_Surface* screen, int scale) {
     if (SDL_MUSTLOCK(screen)) SDL_UnlockSurface(screen);
 }
 
-bool build_marker_surfaces() {
-    EditorState& s = editor_state();
-    s.empty_marker = make_marker(MARKER_KEY);
-    s.frame_surface = make_marker(FRAME_LIGHT);
-    if (!s.empty_marker || !s.frame_surface) return false;
+std::string editor_caption(const Editor& e) {
+    const std::string& path = e.session.path;
+    std::string text = "Kelbo Tool - " + path.substr(path.rfind('/') + 1); // npos + 1 is 0
+    const Arrangement& a = e.session.arrangement;
+    if (history_unsaved(a)) text += " (unsaved)";
+    if (e.view.mode == MODE_HOLDING) text += " - holding view";
+    if (a.holding_count > 0) text += " - " + std::to_string(a.holding_count) + " held";
+    if (e.view.goto_open) text += " - go to: " + e.view.goto_digits;
+    if (!e.view.message.empty()) text += " - " + e.view.message;
+    return text + pointer_readout(e);
+}
 
-    if (SDL_MUSTLOCK(s.empty_marker)) SDL_LockSurface(s.empty_marker);
-    for (int i = 0; i < CELL_SIZE; ++i) {
-        Uint8* line = static_cast<Uint8*>(s.empty_marker->pixels) + i * s.empty_marker->pitch;
-        reinterpret_cast<Uint32*>(line)[i] = 0;
-        reinterpret_cast<Uint32*>(line)[CELL_SIZE - 1 - i] = 0;
-    }
-    if (SDL_MUSTLOCK(s.empty_marker)) SDL_UnlockSurface(s.empty_marker);
-
-    SDL_Rect dark = {1, 1, 30, 30};
-    SDL_Rect clear = {2, 2, 28, 28};
-    SDL_FillRect(s.frame_surface, &dark, FRAME_DARK);
-    SDL_FillRect(s.frame_surface, &clear, MARKER_KEY);
-    return true;
+void show_caption(Editor& e) {
+    std::string text = editor_caption(e);
+    if (text == e.view.caption) return;
+    e.view.caption = text;
+    SDL_WM_SetCaption(e.view.caption.c_str(), nullptr);
 }

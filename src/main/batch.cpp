@@ -1,8 +1,7 @@
 // The batch route: replay a swap list onto a tileset file.
 #include "batch.h"
 
-#include "../storage/file_lock.h"
-#include "../storage/tileset.h"
+#include "../session/session.h"
 #include "report.h"
 
 #include <vector>
@@ -13,11 +12,10 @@ bool run_batch(const char* tileset_path, const char* list_path) {
     // Held from the load to the end of the save, so that a replay running
     // at the same time waits and then works on this one's result; the save
     // replaces the very file that was loaded.
-    FileHandle file;
-    TilesetFile tileset = {};
-    StorageStatus status = lock_tileset(tileset_path, file, LOCK_WAIT_MS);
-    if (status) status = tileset_load(tileset, file, STREAM_MASK_INFO);
+    Session s;
+    StorageStatus status = session_lock_and_load(s, tileset_path, STREAM_MASK_INFO, LOCK_WAIT_MS);
     if (!report_load(status)) return false;
+    TilesetFile& tileset = s.tileset;
 
     // Every entry reads from the tables as loaded, so entries never see each
     // other's effects. The copy spans the whole fixed table area, which the
@@ -34,7 +32,7 @@ bool run_batch(const char* tileset_path, const char* list_path) {
     source = std::vector<uint8_t>();
     list.entries = std::vector<uint32_t>();
 
-    status = tileset_save(tileset, file);
+    status = tileset_save(tileset, s.file);
     print_status(status);
     return bool(status);
 }

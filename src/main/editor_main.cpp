@@ -2,7 +2,7 @@
 // starts with its own command line (kelbo-tool TILESET). Exits 0 when the
 // user quits; 1 when the tileset or the window cannot be opened, or the
 // editor was ended otherwise (a signal, the display lost, waits failing).
-#include "../editor/editor.h"
+#include "../editor/loop.h"
 #include "entry.h"
 
 #include <cstdio>
@@ -12,8 +12,9 @@ int main(int argc, char** argv) {
     setvbuf(stdout, nullptr, _IOLBF, 0);
     int status = EXIT_USAGE;
     if (argc == 2) {
-        status = editor_open(argv[1]) && editor_run() == 0 ? EXIT_OK : EXIT_FAILED;
-        editor_close();
+        Editor editor;
+        status = editor_open(editor, argv[1]) && editor_run(editor) == 0 ? EXIT_OK : EXIT_FAILED;
+        editor_close(editor);
     } else {
         printf("I want a tileset!\n");
     }

@@ -127,6 +127,8 @@ void os_sleep_ms(long ms);
 bool os_random(uint8_t* bytes, size_t count);
 // The status of what a path names, a link there not followed.
 int os_stat_path(const std::string& path, FileInfo& out);
+// The path of an open folder, from the root.
+int os_folder_path(const Fd& folder, std::string& out);
 // The path with every link in it resolved.
 int os_real_path(const std::string& path, std::string& out);
 // The path of the running program, links resolved.

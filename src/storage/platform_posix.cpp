@@ -311,6 +311,10 @@ int os_stat_path(const std::string& path, FileInfo& out) {
     return 0;
 }
 
+int os_folder_path(const Fd& folder, std::string& out) {
+    return os_real_path("/proc/self/fd/" + std::to_string(fd_of(folder)), out);
+}
+
 int os_real_path(const std::string& path, std::string& out) {
     char* real = realpath(path.c_str(), nullptr);
     if (!real) return errno;

@@ -5,20 +5,21 @@
 #include <sstream>
 
 void EditorTest::SetUp() {
+    setenv("XDG_STATE_HOME", dir.file("state").c_str(), 1); // where rescued work goes
     setenv("SDL_VIDEODRIVER", "dummy", 1);
     setenv("SDL_AUDIODRIVER", "dummy", 1);
 }
 
 void EditorTest::TearDown() {
-    editor_close();
+    editor_close(ed);
     SDL_SetModState(KMOD_NONE);
 }
 
 void EditorTest::open_streams() {
     ASSERT_TRUE(write_bytes(path, assemble_tileset(streams)));
-    ASSERT_TRUE(editor_open(path.c_str()));
-    ASSERT_NE(nullptr, state().screen);
-    ASSERT_EQ(32, state().screen->format->BitsPerPixel);
+    ASSERT_TRUE(editor_open(ed, path.c_str()));
+    ASSERT_NE(nullptr, ed.surfaces.screen);
+    ASSERT_EQ(32, ed.surfaces.screen->format->BitsPerPixel);
 }
 
 void EditorTest::set_tile_count(uint32_t count) { put_u32_le(streams.info, PALETTE_BYTES, count); }
@@ -29,10 +30,9 @@ void EditorTest::set_image_offset(uint32_t i, uint32_t offset) {
 
 namespace {
 
-SDL_Event modifier_key(Uint8 type, SDLKey sym, int mod) {
+SDL_Event key_press(Uint8 type, SDLKey sym, int mod) {
     SDL_Event e = {};
-    e.type = type;
-    e.key.type = type;
+    e.type = e.key.type = type;
     e.key.state = type == SDL_KEYDOWN ? SDL_PRESSED : SDL_RELEASED;
     e.key.keysym.sym = sym;
     e.key.keysym.mod = SDLMod(mod);
@@ -41,24 +41,22 @@ SDL_Event modifier_key(Uint8 type, SDLKey sym, int mod) {
 
 // A mouse event with modifiers comes after their keys' presses, as from a
 // keyboard, and their releases follow it.
-void send(const SDL_Event& event, int mod) {
+void send(Editor& ed, const SDL_Event& event, int mod) {
     const bool mouse = event.type == SDL_MOUSEMOTION || event.type == SDL_MOUSEBUTTONDOWN ||
                        event.type == SDL_MOUSEBUTTONUP;
     const bool ctrl = mouse && (mod & KMOD_CTRL), shift = mouse && (mod & KMOD_SHIFT);
-    if (ctrl) editor_handle_event(modifier_key(SDL_KEYDOWN, SDLK_LCTRL, KMOD_LCTRL));
-    if (shift) editor_handle_event(modifier_key(SDL_KEYDOWN, SDLK_LSHIFT, mod & KMOD_SHIFT));
+    if (ctrl) editor_handle_event(ed, key_press(SDL_KEYDOWN, SDLK_LCTRL, KMOD_LCTRL));
+    if (shift) editor_handle_event(ed, key_press(SDL_KEYDOWN, SDLK_LSHIFT, mod & KMOD_SHIFT));
     SDL_SetModState(SDLMod(mod));
-    editor_handle_event(event);
+    editor_handle_event(ed, event);
     SDL_SetModState(KMOD_NONE);
-    if (shift) editor_handle_event(modifier_key(SDL_KEYUP, SDLK_LSHIFT, mod & KMOD_CTRL));
-    if (ctrl) editor_handle_event(modifier_key(SDL_KEYUP, SDLK_LCTRL, KMOD_NONE));
+    if (shift) editor_handle_event(ed, key_press(SDL_KEYUP, SDLK_LSHIFT, mod & KMOD_CTRL));
+    if (ctrl) editor_handle_event(ed, key_press(SDL_KEYUP, SDLK_LCTRL, KMOD_NONE));
 }
 
 SDL_Event button_event(Uint8 type, uint8_t button, int x, int y) {
     SDL_Event e = {};
-    e.type = type;
-    e.button.type = type;
-    e.button.which = 0;
+    e.type = e.button.type = type;
     e.button.button = button;
     e.button.state = type == SDL_MOUSEBUTTONDOWN ? SDL_PRESSED : SDL_RELEASED;
     e.button.x = Uint16(x);
@@ -68,31 +66,26 @@ SDL_Event button_event(Uint8 type, uint8_t button, int x, int y) {
 
 } // namespace
 
-void EditorTest::key(SDLKey sym, int mod) {
-    SDL_Event e = {};
-    e.type = SDL_KEYDOWN;
-    e.key.type = SDL_KEYDOWN;
-    e.key.state = SDL_PRESSED;
-    e.key.keysym.sym = sym;
-    e.key.keysym.mod = SDLMod(mod);
-    send(e, mod);
+void EditorTest::key(SDLKey sym, int mod) { send(ed, key_press(SDL_KEYDOWN, sym, mod), mod); }
+
+void EditorTest::key_event(Uint8 type, SDLKey sym, int mod) {
+    editor_handle_event(ed, key_press(type, sym, mod));
 }
 
 void EditorTest::press(uint8_t button, int x, int y, int mod) {
-    send(button_event(SDL_MOUSEBUTTONDOWN, button, x, y), mod);
+    send(ed, button_event(SDL_MOUSEBUTTONDOWN, button, x, y), mod);
 }
 
 void EditorTest::release(uint8_t button, int x, int y, int mod) {
-    send(button_event(SDL_MOUSEBUTTONUP, button, x, y), mod);
+    send(ed, button_event(SDL_MOUSEBUTTONUP, button, x, y), mod);
 }
 
 void EditorTest::move(int x, int y, int mod) {
     SDL_Event e = {};
-    e.type = SDL_MOUSEMOTION;
-    e.motion.type = SDL_MOUSEMOTION;
+    e.type = e.motion.type = SDL_MOUSEMOTION;
     e.motion.x = Uint16(x);
     e.motion.y = Uint16(y);
-    send(e, mod);
+    send(ed, e, mod);
 }
 
 void EditorTest::click(int x, int y, int mod) {
@@ -108,7 +101,7 @@ void EditorTest::right_click(int x, int y, int mod) {
 void EditorTest::quit_event() {
     SDL_Event e = {};
     e.type = SDL_QUIT;
-    send(e, KMOD_NONE);
+    send(ed, e, KMOD_NONE);
 }
 
 std::vector<uint32_t> EditorTest::selected() {
@@ -130,8 +123,14 @@ std::vector<uint32_t> EditorTest::origins(uint32_t first, uint32_t last) {
     return std::vector<uint32_t>(arr().origin.begin() + first, arr().origin.begin() + last + 1);
 }
 
+std::string EditorTest::caption() {
+    char* title = nullptr;
+    SDL_WM_GetCaption(&title, nullptr);
+    return title ? title : "";
+}
+
 uint32_t EditorTest::pixel(int x, int y) {
-    SDL_Surface* screen = state().screen;
+    SDL_Surface* screen = ed.surfaces.screen;
     const uint8_t* line = static_cast<const uint8_t*>(screen->pixels) + size_t(y) * screen->pitch;
     return reinterpret_cast<const uint32_t*>(line)[x] & 0xFFFFFF;
 }

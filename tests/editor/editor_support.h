@@ -3,7 +3,7 @@
 // the pixels a cell ought to show, worked out from the sample's own streams.
 #pragma once
 
-#include "editor.h"
+#include "loop.h"
 #include "sample_tileset.h"
 #include "test_support.h"
 
@@ -22,6 +22,7 @@ using Cell = std::array<uint32_t, CELL_SIZE * CELL_SIZE>;
 
 class EditorTest : public ::testing::Test {
   protected:
+    Editor ed;
     ScratchDir dir;
     std::string path = dir.file("tiles.kts");
     SampleStreams streams = make_sample_streams(false);
@@ -34,11 +35,12 @@ class EditorTest : public ::testing::Test {
     void set_tile_count(uint32_t count);
     void set_image_offset(uint32_t i, uint32_t offset);
 
-    EditorState& state() { return editor_state(); }
-    Arrangement& arr() { return editor_state().arrangement; }
+    Arrangement& arr() { return ed.session.arrangement; }
 
     // --- input; every modifier is released again afterwards ---------------------
     void key(SDLKey sym, int mod = KMOD_NONE);
+    // A key event alone, with the modifiers it carries and no others.
+    void key_event(Uint8 type, SDLKey sym, int mod);
     void press(uint8_t button, int x, int y, int mod = KMOD_NONE);
     void release(uint8_t button, int x, int y, int mod = KMOD_NONE);
     void move(int x, int y, int mod = KMOD_NONE);
@@ -48,7 +50,7 @@ class EditorTest : public ::testing::Test {
     // The centre of position p's cell at the current scroll.
     static int cx(uint32_t p) { return int(p % GRID_COLUMNS) * CELL_SIZE + CELL_SIZE / 2; }
     int cy(uint32_t p) {
-        return int(p / GRID_COLUMNS - state().scroll) * CELL_SIZE + CELL_SIZE / 2;
+        return int(p / GRID_COLUMNS - ed.view.scroll) * CELL_SIZE + CELL_SIZE / 2;
     }
     void click_position(uint32_t p, int mod = KMOD_NONE) { click(cx(p), cy(p), mod); }
     void move_to_position(uint32_t p, int mod = KMOD_NONE) { move(cx(p), cy(p), mod); }
@@ -60,6 +62,7 @@ class EditorTest : public ::testing::Test {
     std::vector<uint32_t> origins(uint32_t first, uint32_t last); // inclusive
 
     // --- what the screen shows -------------------------------------------------------------
+    std::string caption(); // as last set
     uint32_t pixel(int x, int y);
     Cell screen_cell(uint32_t column, uint32_t row);
     uint32_t palette_colour(uint8_t c) const;

@@ -3,6 +3,7 @@
 #include "editor_support.h"
 
 #include <algorithm>
+#include <csignal>
 
 namespace {
 
@@ -33,19 +34,19 @@ TEST_F(EditorInputTest, PlainClickReplacesSelectionCtrlClickToggles) {
     EXPECT_EQ(V({3, 7, 14}), selected());
     click_position(14, KMOD_RCTRL);
     EXPECT_EQ(V({3, 7}), selected());
-    EXPECT_FALSE(state().painting);
+    EXPECT_FALSE(ed.pointer.painting);
 }
 
 TEST_F(EditorInputTest, DragPaintsWithTheStateThePressChose) {
     // A plain press selects, and the drag selects every position entered.
     select_positions({50});
     press(SDL_BUTTON_LEFT, cx(21), cy(21));
-    EXPECT_TRUE(state().painting);
-    EXPECT_EQ(0, state().paint);
+    EXPECT_TRUE(ed.pointer.painting);
+    EXPECT_EQ(0, ed.pointer.paint);
     for (uint32_t p : {22, 23, 33, 22}) move_to_position(p);
     release(SDL_BUTTON_LEFT, cx(22), cy(22));
     EXPECT_EQ(V({21, 22, 23, 33}), selected());
-    EXPECT_FALSE(state().painting);
+    EXPECT_FALSE(ed.pointer.painting);
     move_to_position(40);
     EXPECT_EQ(V({21, 22, 23, 33}), selected());
 
@@ -53,7 +54,7 @@ TEST_F(EditorInputTest, DragPaintsWithTheStateThePressChose) {
     // leaving unselected positions alone whether Ctrl stays down or not.
     select_positions({3, 4, 7, 12});
     press(SDL_BUTTON_LEFT, cx(3), cy(3), KMOD_LCTRL);
-    EXPECT_EQ(1, state().paint);
+    EXPECT_EQ(1, ed.pointer.paint);
     EXPECT_EQ(V({4, 7, 12}), selected());
     move_to_position(4, KMOD_LCTRL);
     for (uint32_t p : {5, 6, 7}) move_to_position(p);
@@ -89,6 +90,13 @@ TEST_F(EditorInputTest, ShiftSelectsWholeRows) {
     click_position(25, KMOD_LCTRL | KMOD_LSHIFT);
     EXPECT_EQ(V(rows.begin() + 10, rows.end()), selected());
 
+    // Upwards, each row is taken as the pointer enters it from the row below.
+    press(SDL_BUTTON_LEFT, cx(50), cy(50), KMOD_LSHIFT);
+    for (uint32_t p : {40, 30}) move_to_position(p, KMOD_LSHIFT);
+    release(SDL_BUTTON_LEFT, cx(30), cy(30));
+    for (uint32_t p = 40; p < 60; ++p) rows.push_back(p);
+    EXPECT_EQ(V(rows.begin() + 10, rows.end()), selected()); // rows 3 to 5
+
     // The first row never includes position 0.
     click_position(5, KMOD_LSHIFT);
     EXPECT_EQ(V({1, 2, 3, 4, 5, 6, 7, 8, 9}), selected());
@@ -98,7 +106,7 @@ TEST_F(EditorInputTest, PressOnPositionZeroClearsAndStartsNoDrag) {
     select_positions({3, 7});
     press(SDL_BUTTON_LEFT, cx(0), cy(0));
     EXPECT_EQ(V(), selected());
-    EXPECT_FALSE(state().painting);
+    EXPECT_FALSE(ed.pointer.painting);
     move_to_position(5);
     move_to_position(6);
     release(SDL_BUTTON_LEFT, cx(6), cy(6));
@@ -111,7 +119,7 @@ TEST_F(EditorInputTest, PressOnPositionZeroClearsAndStartsNoDrag) {
 TEST_F(EditorInputTest, RightClickSwapsWithTheOneSelectedTile) {
     select_positions({5});
     press(SDL_BUTTON_RIGHT, cx(9), cy(9));
-    EXPECT_FALSE(state().carrying); // a swap starts no carry
+    EXPECT_FALSE(ed.pointer.carrying); // a swap starts no carry
     release(SDL_BUTTON_RIGHT, cx(9), cy(9));
     EXPECT_EQ(V({0, 1, 2, 3, 4, 9, 6, 7, 8, 5}), origins(0, 9));
     EXPECT_EQ(9 * IMAGE_BYTES, arr().info.image_offset[5]);
@@ -120,9 +128,9 @@ TEST_F(EditorInputTest, RightClickSwapsWithTheOneSelectedTile) {
 
     // On the selected tile itself: no change, but a carry begins.
     press(SDL_BUTTON_RIGHT, cx(5), cy(5));
-    EXPECT_TRUE(state().carrying);
+    EXPECT_TRUE(ed.pointer.carrying);
     release(SDL_BUTTON_RIGHT, cx(5), cy(5));
-    EXPECT_FALSE(state().carrying);
+    EXPECT_FALSE(ed.pointer.carrying);
     EXPECT_EQ(9u, arr().origin[5]);
 
     // With two selected, or none, nothing moves.
@@ -182,7 +190,7 @@ TEST_F(EditorInputTest, ReleaseInHoldingViewEndsTheDrag) {
     move_to_position(15); // motion in the holding view paints nothing
     release(SDL_BUTTON_LEFT, cx(15), cy(15));
     key(SDLK_TAB);
-    EXPECT_FALSE(state().painting);
+    EXPECT_FALSE(ed.pointer.painting);
     move_to_position(16);
     EXPECT_EQ(V({14}), selected());
 
@@ -190,7 +198,7 @@ TEST_F(EditorInputTest, ReleaseInHoldingViewEndsTheDrag) {
     key(SDLK_2);
     release(SDL_BUTTON_RIGHT, cx(20), cy(20), KMOD_LCTRL);
     key(SDLK_1);
-    EXPECT_FALSE(state().carrying);
+    EXPECT_FALSE(ed.pointer.carrying);
     move_to_position(21, KMOD_LCTRL);
     EXPECT_EQ(V({20, 21}), origins(20, 21));
 }
@@ -247,34 +255,28 @@ TEST_F(EditorInputTest, SortPutsTheSelectedTilesBackInOrder) {
 
 TEST_F(EditorInputTest, ViewKeysWorkWithAnyModifiers) {
     key(SDLK_TAB);
-    EXPECT_EQ(MODE_HOLDING, state().mode);
+    EXPECT_EQ(MODE_HOLDING, ed.view.mode);
     key(SDLK_TAB);
-    EXPECT_EQ(MODE_TILESET, state().mode);
+    EXPECT_EQ(MODE_TILESET, ed.view.mode);
     key(SDLK_TAB, KMOD_LCTRL);
-    EXPECT_EQ(MODE_HOLDING, state().mode);
+    EXPECT_EQ(MODE_HOLDING, ed.view.mode);
     key(SDLK_TAB, KMOD_LSHIFT | KMOD_LALT);
-    EXPECT_EQ(MODE_TILESET, state().mode);
+    EXPECT_EQ(MODE_TILESET, ed.view.mode);
 
     key(SDLK_2, KMOD_LCTRL);
-    EXPECT_EQ(MODE_HOLDING, state().mode);
+    EXPECT_EQ(MODE_HOLDING, ed.view.mode);
     key(SDLK_2);
-    EXPECT_EQ(MODE_HOLDING, state().mode);
+    EXPECT_EQ(MODE_HOLDING, ed.view.mode);
     key(SDLK_KP1);
-    EXPECT_EQ(MODE_HOLDING, state().mode);
+    EXPECT_EQ(MODE_HOLDING, ed.view.mode);
     key(SDLK_1, KMOD_RSHIFT);
-    EXPECT_EQ(MODE_TILESET, state().mode);
+    EXPECT_EQ(MODE_TILESET, ed.view.mode);
     key(SDLK_1);
-    EXPECT_EQ(MODE_TILESET, state().mode);
-    EXPECT_TRUE(state().running);
+    EXPECT_EQ(MODE_TILESET, ed.view.mode);
+    EXPECT_TRUE(ed.view.running);
 
     key(SDLK_ESCAPE, KMOD_LCTRL);
-    EXPECT_FALSE(state().running);
-}
-
-TEST_F(EditorInputTest, QuitEventStopsTheEditor) {
-    EXPECT_TRUE(state().running);
-    quit_event();
-    EXPECT_FALSE(state().running);
+    EXPECT_FALSE(ed.view.running);
 }
 
 // With unsaved tables Escape or a window close only asks; a second one
@@ -285,35 +287,46 @@ TEST_F(EditorInputTest, QuitWithUnsavedTablesAsksOnce) {
     click_position(5);
     right_click(cx(7), cy(7));
     key(SDLK_ESCAPE);
-    EXPECT_TRUE(state().running);
-    EXPECT_EQ(asked, state().message);
+    EXPECT_TRUE(ed.view.running);
+    EXPECT_EQ(asked, ed.view.message);
     key(SDLK_LSHIFT); // a modifier alone is no answer
-    EXPECT_EQ(asked, state().message);
+    EXPECT_EQ(asked, ed.view.message);
     click_position(9);
-    EXPECT_EQ("", state().message);
+    EXPECT_EQ("", ed.view.message);
     key(SDLK_g, KMOD_LCTRL);
     quit_event();
     key(SDLK_ESCAPE); // it closes the go-to prompt and takes the question back
-    EXPECT_FALSE(state().quit_pending);
+    EXPECT_FALSE(ed.view.quit_pending);
     quit_event();
-    EXPECT_TRUE(state().running);
+    EXPECT_TRUE(ed.view.running);
     key(SDLK_ESCAPE);
-    EXPECT_FALSE(state().running);
+    EXPECT_FALSE(ed.view.running);
 
-    state().running = true;
+    ed.view.running = true;
     key(SDLK_z, KMOD_LCTRL); // back to the tables as loaded
     click_position(30);
     key(SDLK_x, KMOD_LCTRL);
     quit_event();
-    EXPECT_FALSE(state().running);
+    EXPECT_FALSE(ed.view.running);
 }
 
-TEST_F(EditorInputTest, LoopStopsWhenWaitingKeepsFailing) {
+TEST_F(EditorInputTest, LoopEndsWhenWaitingKeepsFailingOrOnASignal) {
     SDL_QuitSubSystem(SDL_INIT_VIDEO); // takes the event queue with it
-    std::string out = printed_by([] { editor_run(); });
+    std::string out = printed_by([&] { editor_run(ed); });
     EXPECT_EQ(WAIT_FAILURE_LIMIT, std::count(out.begin(), out.end(), '\n')) << out;
     EXPECT_EQ(0u, out.find("Error while waiting for event: "));
-    EXPECT_FALSE(state().running);
+    EXPECT_FALSE(ed.view.running);
+
+    // A signal is only noted; the loop ends on it, keeping the unsaved work.
+    history_begin_edit(arr());
+    swap_positions(arr(), 5, 7);
+    history_end_edit(arr(), false);
+    ed.view.running = true;
+    raise(SIGTERM);
+    out = printed_by([&] { EXPECT_EQ(1, editor_run(ed)); });
+    EXPECT_EQ(0u, out.find("The new content is kept in: " + dir.file("state/kelbo-tool/tiles.kts") +
+                           ".kelbo-rescue-"))
+        << out;
 }
 
 TEST_F(EditorInputTest, HoldingViewPlacesAndFillsOnly) {
@@ -331,11 +344,11 @@ TEST_F(EditorInputTest, HoldingViewPlacesAndFillsOnly) {
     key(SDLK_PAGEDOWN);
     press(SDL_BUTTON_WHEELDOWN, 16, 16);
     release(SDL_BUTTON_WHEELDOWN, 16, 16);
-    EXPECT_EQ(0u, state().scroll);
+    EXPECT_EQ(0u, ed.view.scroll);
     EXPECT_EQ(V({5, 6, 7}), held_origins());
     EXPECT_EQ(V({0, 0, 0}), origins(5, 7));
     EXPECT_EQ(9u, arr().origin[9]);
-    EXPECT_EQ(MODE_HOLDING, state().mode);
+    EXPECT_EQ(MODE_HOLDING, ed.view.mode);
     EXPECT_FALSE(file_exists(path + ".swaps"));
 
     // The middle one goes to the first empty position; the rest close up.
@@ -365,14 +378,14 @@ struct Snapshot {
 class EditorUndoTest : public EditorInputTest {
   protected:
     Snapshot snapshot() {
-        const uint8_t* info = state().tileset.streams[STREAM_INFO].unpacked;
+        const uint8_t* info = ed.session.tileset.streams[STREAM_INFO].unpacked;
         V held;
         for (uint32_t k = 0; k < arr().holding_count; ++k) {
             const TileRecord& r = arr().holding.records[k];
             held.insert(held.end(), {r.attr_a, r.attr_b, r.image_offset, r.word1, r.word2, r.word3,
                                      r.word4, r.word5, r.origin});
         }
-        return {std::vector<uint8_t>(info, info + fixed_info_size(state().tileset.version)),
+        return {std::vector<uint8_t>(info, info + fixed_info_size(ed.session.tileset.version)),
                 arr().origin, held, arr().selected, arr().selected_count};
     }
     void undo(int mod = KMOD_LCTRL) { key(SDLK_z, mod); }
@@ -413,7 +426,7 @@ TEST_F(EditorUndoTest, EveryKindOfEditUndoesAndRedoesInBothViews) {
         undo();
         ASSERT_TRUE(snapshot() == before[i]) << "undo of edit " << i + 1;
     }
-    EXPECT_EQ(MODE_TILESET, state().mode);
+    EXPECT_EQ(MODE_TILESET, ed.view.mode);
     undo();
     EXPECT_TRUE(snapshot() == before[0]);
 
@@ -422,10 +435,10 @@ TEST_F(EditorUndoTest, EveryKindOfEditUndoesAndRedoesInBothViews) {
         i % 2 ? redo(KMOD_LCTRL | KMOD_LSHIFT) : key(SDLK_z, KMOD_RCTRL | KMOD_LSHIFT);
         ASSERT_TRUE(snapshot() == after[i]) << "redo of edit " << i + 1;
     }
-    EXPECT_EQ(MODE_HOLDING, state().mode);
+    EXPECT_EQ(MODE_HOLDING, ed.view.mode);
     redo();
     EXPECT_TRUE(snapshot() == after.back());
-    EXPECT_EQ(0u, state().scroll);
+    EXPECT_EQ(0u, ed.view.scroll);
 }
 
 TEST_F(EditorUndoTest, CarryIsOneEditAndDragsHoldTheKeys) {
@@ -452,7 +465,7 @@ TEST_F(EditorUndoTest, ShiftRightClickMovesTheBlockAsOneEdit) {
     select_positions({57});
     const Snapshot start = snapshot();
     right_click(cx(3), cy(3), KMOD_LSHIFT);
-    EXPECT_FALSE(state().carrying);
+    EXPECT_FALSE(ed.pointer.carrying);
     EXPECT_EQ(V({0, 1, 2, 57, 3, 4}), origins(0, 5));
     EXPECT_EQ(V({56, 58}), origins(57, 58));
     EXPECT_EQ(V({3}), selected());
@@ -502,18 +515,18 @@ TEST_F(EditorScrollTest, ScrollLimitFollowsTheTileCount) {
     for (Case c :
          {Case{100, 0}, Case{160, 0}, Case{161, 1}, Case{165, 1}, Case{170, 1}, Case{300, 14}}) {
         SCOPED_TRACE(c.tiles);
-        editor_close();
+        editor_close(ed);
         set_tile_count(c.tiles);
         ASSERT_NO_FATAL_FAILURE(open_streams());
-        EXPECT_EQ(c.max_scroll, state().max_scroll);
+        EXPECT_EQ(c.max_scroll, ed.view.max_scroll);
         wheel(SDL_BUTTON_WHEELDOWN, 20);
-        EXPECT_EQ(c.max_scroll, state().scroll);
+        EXPECT_EQ(c.max_scroll, ed.view.scroll);
         wheel(SDL_BUTTON_WHEELUP, 1);
-        EXPECT_EQ(c.max_scroll ? c.max_scroll - 1 : 0, state().scroll);
+        EXPECT_EQ(c.max_scroll ? c.max_scroll - 1 : 0, ed.view.scroll);
         wheel(SDL_BUTTON_WHEELUP, 20);
-        EXPECT_EQ(0u, state().scroll);
+        EXPECT_EQ(0u, ed.view.scroll);
         key(SDLK_PAGEDOWN);
-        EXPECT_EQ(c.max_scroll, state().scroll);
+        EXPECT_EQ(c.max_scroll, ed.view.scroll);
         // The last tile is shown and answers the mouse, even in a short row.
         const uint32_t last = c.tiles - 1;
         click_position(last);
@@ -522,17 +535,17 @@ TEST_F(EditorScrollTest, ScrollLimitFollowsTheTileCount) {
             same_cell(as_selected(expected_tile(last)),
                       screen_cell(last % GRID_COLUMNS, last / GRID_COLUMNS - c.max_scroll)));
         key(SDLK_PAGEUP);
-        EXPECT_EQ(0u, state().scroll);
+        EXPECT_EQ(0u, ed.view.scroll);
     }
 
     // A stored count beyond what the tables hold counts only their capacity.
-    editor_close();
+    editor_close(ed);
     set_tile_count(5000);
     ASSERT_NO_FATAL_FAILURE(open_streams());
     EXPECT_EQ(1024u, arr().tile_count);
-    EXPECT_EQ(1030u / 10 - 16, state().max_scroll);
+    EXPECT_EQ(1030u / 10 - 16, ed.view.max_scroll);
     wheel(SDL_BUTTON_WHEELDOWN, 100);
-    EXPECT_EQ(state().max_scroll, state().scroll);
+    EXPECT_EQ(ed.view.max_scroll, ed.view.scroll);
     click(SCREEN_WIDTH - 1, SCREEN_HEIGHT - 1);
     EXPECT_EQ(V(), selected());
     click_position(1023);
@@ -542,7 +555,7 @@ TEST_F(EditorScrollTest, ScrollLimitFollowsTheTileCount) {
 TEST_F(EditorScrollTest, TilesetWithoutTilesIgnoresEverything) {
     set_tile_count(0);
     ASSERT_NO_FATAL_FAILURE(open_streams());
-    EXPECT_EQ(0u, state().max_scroll);
+    EXPECT_EQ(0u, ed.view.max_scroll);
     click(16, 16);
     click(48, 16, KMOD_LSHIFT);
     press(SDL_BUTTON_RIGHT, 48, 16, KMOD_LCTRL);
@@ -551,7 +564,7 @@ TEST_F(EditorScrollTest, TilesetWithoutTilesIgnoresEverything) {
     for (SDLKey k : {SDLK_x, SDLK_v, SDLK_w, SDLK_f, SDLK_r}) key(k, KMOD_LCTRL);
     key(SDLK_PAGEDOWN);
     wheel(SDL_BUTTON_WHEELDOWN, 1);
-    EXPECT_EQ(0u, state().scroll);
+    EXPECT_EQ(0u, ed.view.scroll);
     EXPECT_EQ(0u, arr().selected_count);
     EXPECT_EQ(0u, arr().holding_count);
     EXPECT_EQ(BACKGROUND_COLOUR, pixel(28, 28));
@@ -559,13 +572,13 @@ TEST_F(EditorScrollTest, TilesetWithoutTilesIgnoresEverything) {
     click(16, 16);
     key(SDLK_DELETE);
     EXPECT_EQ(BACKGROUND_COLOUR, pixel(28, 28));
-    EXPECT_TRUE(state().running);
+    EXPECT_TRUE(ed.view.running);
 }
 
 TEST_F(EditorScrollTest, ScrolledGridMapsThePointerToLowerRows) {
     ASSERT_NO_FATAL_FAILURE(open_streams());
     wheel(SDL_BUTTON_WHEELDOWN, 2);
-    ASSERT_EQ(2u, state().scroll);
+    ASSERT_EQ(2u, ed.view.scroll);
     click(16, 16);
     EXPECT_EQ(V({20}), selected());
     EXPECT_TRUE(same_cell(expected_tile(21), screen_cell(1, 0)));
@@ -590,7 +603,7 @@ TEST_F(EditorScrollTest, PositionsPastTheLastTileAreIgnored) {
         EXPECT_EQ(V({5}), selected()) << p;
         right_click(cx(p), cy(p));
         press(SDL_BUTTON_RIGHT, cx(p), cy(p), KMOD_LCTRL);
-        EXPECT_FALSE(state().carrying) << p;
+        EXPECT_FALSE(ed.pointer.carrying) << p;
         release(SDL_BUTTON_RIGHT, cx(p), cy(p), KMOD_LCTRL);
         EXPECT_EQ(V({5}), selected()) << p;
     }

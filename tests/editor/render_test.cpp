@@ -9,12 +9,12 @@ class EditorRenderTest : public EditorTest {
     // Redraws without changing anything.
     void redraw() { move(SCREEN_WIDTH - 1, SCREEN_HEIGHT - 1); }
     void wheel_to(uint32_t scroll) {
-        for (int guard = 0; state().scroll != scroll && guard < 5000; ++guard) {
-            uint8_t button = state().scroll < scroll ? SDL_BUTTON_WHEELDOWN : SDL_BUTTON_WHEELUP;
+        for (int guard = 0; ed.view.scroll != scroll && guard < 5000; ++guard) {
+            uint8_t button = ed.view.scroll < scroll ? SDL_BUTTON_WHEELDOWN : SDL_BUTTON_WHEELUP;
             press(button, 100, 100);
             release(button, 100, 100);
         }
-        ASSERT_EQ(scroll, state().scroll);
+        ASSERT_EQ(scroll, ed.view.scroll);
     }
     uint32_t stored_offset(uint32_t p) const {
         return read_u32_le(streams.info, image_offset_at(capacity_of(streams), p));
@@ -23,7 +23,7 @@ class EditorRenderTest : public EditorTest {
     void expect_grid_shows_stored_images() {
         for (uint32_t row = 0; row < GRID_ROWS; ++row) {
             for (uint32_t column = 0; column < GRID_COLUMNS; ++column) {
-                uint32_t p = (state().scroll + row) * GRID_COLUMNS + column;
+                uint32_t p = (ed.view.scroll + row) * GRID_COLUMNS + column;
                 Cell want = p < arr().tile_count ? expected_image(stored_offset(p))
                                                  : filled(BACKGROUND_COLOUR);
                 ASSERT_TRUE(same_cell(want, screen_cell(column, row))) << "position " << p;
@@ -113,7 +113,7 @@ TEST_F(EditorRenderTest, ScrolledGridDrawsLowerRows) {
     EXPECT_TRUE(same_cell(expected_tile(20), screen_cell(0, 0)));
     expect_grid_shows_stored_images();
     key(SDLK_PAGEDOWN);
-    ASSERT_EQ(14u, state().scroll);
+    ASSERT_EQ(14u, ed.view.scroll);
     EXPECT_TRUE(same_cell(expected_tile(299), screen_cell(9, 15)));
     expect_grid_shows_stored_images();
 }
@@ -129,7 +129,7 @@ TEST_F(EditorRenderTest, ImagesRunningPastTheStreamDrawOnlyTheirRows) {
     set_image_offset(294, 0x7FFFFC00);
     ASSERT_NO_FATAL_FAILURE(open_streams());
     key(SDLK_PAGEDOWN);
-    ASSERT_EQ(14u, state().scroll);
+    ASSERT_EQ(14u, ed.view.scroll);
     expect_grid_shows_stored_images();
     // Position 290 shows the last 16 rows of the stream, then background.
     EXPECT_EQ(palette_colour(16 + 299 % 224), pixel(28, 15 * CELL_SIZE + 12));
@@ -138,12 +138,7 @@ TEST_F(EditorRenderTest, ImagesRunningPastTheStreamDrawOnlyTheirRows) {
 
 TEST_F(EditorRenderTest, ShortImageStreamIsNeverReadPastItsEnd) {
     streams.images.resize(streams.images.size() - 512);
-    StdoutCapture capture;
-    capture.begin();
-    write_bytes(path, assemble_tileset(streams));
-    bool opened = editor_open(path.c_str());
-    capture.end();
-    ASSERT_TRUE(opened);
+    ASSERT_NO_FATAL_FAILURE(printed_by([&] { open_streams(); })); // with its warning
     key(SDLK_PAGEDOWN);
     EXPECT_TRUE(same_cell(expected_tile(298), screen_cell(8, 15)));
     // The missing half of tile 299 must stay background.
@@ -152,13 +147,9 @@ TEST_F(EditorRenderTest, ShortImageStreamIsNeverReadPastItsEnd) {
             ASSERT_EQ(BACKGROUND_COLOUR, pixel(9 * CELL_SIZE + x, 15 * CELL_SIZE + y));
 
     // Not even one whole image: nothing to draw, but the editor works.
-    editor_close();
+    editor_close(ed);
     streams.images.resize(IMAGE_BYTES - 1);
-    capture.begin();
-    write_bytes(path, assemble_tileset(streams));
-    opened = editor_open(path.c_str());
-    capture.end();
-    ASSERT_TRUE(opened);
+    ASSERT_NO_FATAL_FAILURE(printed_by([&] { open_streams(); }));
     click_position(14);
     key(SDLK_x, KMOD_LCTRL);
     EXPECT_TRUE(same_cell(filled(BACKGROUND_COLOUR), screen_cell(0, 0)));
@@ -177,11 +168,11 @@ TEST_F(EditorRenderTest, LargeLayoutDrawsImagesFarDownTheStream) {
     set_image_offset(4004, 0xFFFFFC00);
     set_image_offset(4005, 1023 * IMAGE_BYTES + 16 * IMAGE_SIDE); // straddles row 32768
     ASSERT_NO_FATAL_FAILURE(open_streams());
-    EXPECT_EQ(394u, state().max_scroll);
+    EXPECT_EQ(394u, ed.view.max_scroll);
 
     // The bottom row holds tiles 4090-4095 and then background.
     key(SDLK_PAGEDOWN);
-    EXPECT_EQ(394u, state().scroll);
+    EXPECT_EQ(394u, ed.view.scroll);
     expect_grid_shows_stored_images();
     wheel_to(390);
     expect_grid_shows_stored_images();

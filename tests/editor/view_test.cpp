@@ -2,6 +2,7 @@
 // prompt, the keys that move the view, the zoom, and modifiers taken from
 // the events rather than from the keyboard's state at handling time.
 #include "editor_support.h"
+#include "window.h"
 
 namespace {
 
@@ -13,17 +14,12 @@ class EditorViewTest : public EditorTest {
         EditorTest::SetUp();
         unsetenv("KELBO_SCALE");
     }
-    std::string caption() {
-        char* title = nullptr;
-        SDL_WM_GetCaption(&title, nullptr);
-        return title ? title : "";
-    }
     void focus(Uint8 state, Uint8 gain) {
         SDL_Event e = {};
         e.type = SDL_ACTIVEEVENT;
         e.active.gain = gain;
         e.active.state = state;
-        editor_handle_event(e);
+        editor_handle_event(ed, e);
     }
     void keys(const std::vector<SDLKey>& syms) {
         for (SDLKey k : syms) key(k);
@@ -37,17 +33,10 @@ class EditorViewTest : public EditorTest {
         e.button.x = Uint16(cx(p));
         e.button.y = Uint16(cy(p));
         SDL_SetModState(SDLMod(mod));
-        editor_handle_event(e);
+        editor_handle_event(ed, e);
         e.type = e.button.type = SDL_MOUSEBUTTONUP;
-        editor_handle_event(e);
+        editor_handle_event(ed, e);
         SDL_SetModState(KMOD_NONE);
-    }
-    void key_event(Uint8 type, SDLKey sym, int mod) {
-        SDL_Event e = {};
-        e.type = e.key.type = type;
-        e.key.keysym.sym = sym;
-        e.key.keysym.mod = SDLMod(mod);
-        editor_handle_event(e);
     }
 };
 
@@ -93,14 +82,14 @@ TEST_F(EditorViewTest, GoToShowsSelectsAndClosesAsAsked) {
     EXPECT_EQ(name + " - go to: 25", caption());
     key(SDLK_RETURN);
     EXPECT_EQ(name, caption());
-    EXPECT_EQ(2u, state().scroll);
+    EXPECT_EQ(2u, ed.view.scroll);
     EXPECT_EQ(V({25}), selected());
 
     key(SDLK_TAB); // from the holding view too, and 1 and 2 are digits here
     key(SDLK_g, KMOD_LCTRL);
     keys({SDLK_2, SDLK_9, SDLK_1, SDLK_KP_ENTER});
-    EXPECT_EQ(MODE_TILESET, state().mode);
-    EXPECT_EQ(state().max_scroll, state().scroll);
+    EXPECT_EQ(MODE_TILESET, ed.view.mode);
+    EXPECT_EQ(ed.view.max_scroll, ed.view.scroll);
     EXPECT_EQ(V({291}), selected());
 
     key(SDLK_g, KMOD_LCTRL); // past the last tile: nothing moves
@@ -110,54 +99,54 @@ TEST_F(EditorViewTest, GoToShowsSelectsAndClosesAsAsked) {
     keys({SDLK_1, SDLK_2, SDLK_3, SDLK_4, SDLK_5, SDLK_6});
     EXPECT_EQ(name + " - go to: 12345", caption());
     key(SDLK_ESCAPE);
-    EXPECT_TRUE(state().running);
+    EXPECT_TRUE(ed.view.running);
     EXPECT_EQ(name, caption());
 
     key(SDLK_g, KMOD_LCTRL); // a click closes it and does its own work
     key(SDLK_5);
-    click_position(state().scroll * GRID_COLUMNS + 7);
-    EXPECT_FALSE(state().goto_open);
-    EXPECT_EQ(V({state().scroll * GRID_COLUMNS + 7}), selected());
+    click_position(ed.view.scroll * GRID_COLUMNS + 7);
+    EXPECT_FALSE(ed.view.goto_open);
+    EXPECT_EQ(V({ed.view.scroll * GRID_COLUMNS + 7}), selected());
     key(SDLK_g, KMOD_LCTRL); // so does any other key
     key(SDLK_TAB);
-    EXPECT_FALSE(state().goto_open);
-    EXPECT_EQ(MODE_HOLDING, state().mode);
+    EXPECT_FALSE(ed.view.goto_open);
+    EXPECT_EQ(MODE_HOLDING, ed.view.mode);
     key(SDLK_g, KMOD_LCTRL); // position 0 clears the selection, as a click on it does
     keys({SDLK_0, SDLK_RETURN});
-    EXPECT_EQ(0u, state().scroll);
+    EXPECT_EQ(0u, ed.view.scroll);
     EXPECT_EQ(V(), selected());
 }
 
 TEST_F(EditorViewTest, ArrowsHomeAndEndMoveTheTilesetView) {
     ASSERT_NO_FATAL_FAILURE(open_streams());
     key(SDLK_UP);
-    EXPECT_EQ(0u, state().scroll);
+    EXPECT_EQ(0u, ed.view.scroll);
     keys({SDLK_DOWN, SDLK_DOWN, SDLK_UP});
-    EXPECT_EQ(1u, state().scroll);
+    EXPECT_EQ(1u, ed.view.scroll);
     key(SDLK_END);
-    EXPECT_EQ(state().max_scroll, state().scroll);
+    EXPECT_EQ(ed.view.max_scroll, ed.view.scroll);
     key(SDLK_DOWN);
-    EXPECT_EQ(state().max_scroll, state().scroll);
+    EXPECT_EQ(ed.view.max_scroll, ed.view.scroll);
     key(SDLK_TAB);
     key(SDLK_HOME); // not in the holding view
-    EXPECT_EQ(state().max_scroll, state().scroll);
+    EXPECT_EQ(ed.view.max_scroll, ed.view.scroll);
     key(SDLK_TAB);
     key(SDLK_HOME);
-    EXPECT_EQ(0u, state().scroll);
+    EXPECT_EQ(0u, ed.view.scroll);
 }
 
 TEST_F(EditorViewTest, ZoomStepsBetweenOneAndFourAndDoublesEveryPixel) {
     ASSERT_NO_FATAL_FAILURE(open_streams());
-    EXPECT_EQ(1, state().scale); // the dummy driver knows no desktop size
+    EXPECT_EQ(1, ed.view.scale); // the dummy driver knows no desktop size
     click_position(57);
     key(SDLK_EQUALS); // needs Ctrl
-    EXPECT_EQ(1, state().scale);
+    EXPECT_EQ(1, ed.view.scale);
     key(SDLK_EQUALS, KMOD_LCTRL);
-    ASSERT_EQ(2, state().scale);
-    ASSERT_EQ(2 * SCREEN_WIDTH, state().screen->w);
-    ASSERT_EQ(2 * SCREEN_HEIGHT, state().screen->h);
-    const SDL_Surface* picture = state().canvas;
-    const SDL_Surface* screen = state().screen;
+    ASSERT_EQ(2, ed.view.scale);
+    ASSERT_EQ(2 * SCREEN_WIDTH, ed.surfaces.screen->w);
+    ASSERT_EQ(2 * SCREEN_HEIGHT, ed.surfaces.screen->h);
+    const SDL_Surface* picture = canvas(ed.surfaces);
+    const SDL_Surface* screen = ed.surfaces.screen;
     for (int y = 0; y < screen->h; ++y)
         for (int x = 0; x < screen->w; ++x) {
             auto at = [](const SDL_Surface* s, int px, int py) {
@@ -170,21 +159,21 @@ TEST_F(EditorViewTest, ZoomStepsBetweenOneAndFourAndDoublesEveryPixel) {
     EXPECT_EQ(V({64}), selected());
 
     for (int i = 0; i < 3; ++i) key(SDLK_KP_PLUS, KMOD_LCTRL);
-    EXPECT_EQ(4, state().scale);
+    EXPECT_EQ(4, ed.view.scale);
     // The pointer stays on its window pixel, which now shows position 32.
     EXPECT_EQ("Kelbo Tool - tiles.kts - at 32: tile 32", caption());
     key(SDLK_MINUS, KMOD_RCTRL);
-    EXPECT_EQ(3, state().scale);
+    EXPECT_EQ(3, ed.view.scale);
     for (int i = 0; i < 3; ++i) key(SDLK_KP_MINUS, KMOD_LCTRL);
-    EXPECT_EQ(1, state().scale);
-    EXPECT_EQ(state().screen, state().canvas);
-    EXPECT_EQ(SCREEN_WIDTH, state().screen->w);
+    EXPECT_EQ(1, ed.view.scale);
+    EXPECT_EQ(ed.surfaces.screen, canvas(ed.surfaces));
+    EXPECT_EQ(SCREEN_WIDTH, ed.surfaces.screen->w);
 
-    editor_close();
+    editor_close(ed);
     setenv("KELBO_SCALE", "3", 1);
     ASSERT_NO_FATAL_FAILURE(open_streams());
-    EXPECT_EQ(3, state().scale);
-    EXPECT_EQ(3 * SCREEN_HEIGHT, state().screen->h);
+    EXPECT_EQ(3, ed.view.scale);
+    EXPECT_EQ(3 * SCREEN_HEIGHT, ed.surfaces.screen->h);
 }
 
 TEST_F(EditorViewTest, StartingScaleFitsTheDesktopUnlessSet) {

@@ -42,6 +42,8 @@ trap cleanup EXIT
 
 mkdir -p "$out"
 rm -f "$out/editor.png"
+# Rescued work goes to the user's private folder: here, the test's own.
+export XDG_STATE_HOME=$work/state
 tiles=$work/sample.tileset
 "$mksample" "$tiles" || fail "kelbo-mksample failed"
 cp "$tiles" "$work/original.kts"
@@ -240,9 +242,10 @@ for problem in problems:
 sys.exit(1 if problems else 0)
 EOF
 
-# Ended from outside, the editor keeps unsaved work in a recovery copy: the
-# file as Ctrl+F then Ctrl+S would have saved it, with its swap list from
-# the file as loaded beside it. Nothing is written when nothing is unsaved.
+# Ended from outside, the editor keeps unsaved work in the private folder:
+# the file as Ctrl+F then Ctrl+S would have saved it, with its swap list
+# from the file on disk beside it. Nothing is written when nothing is
+# unsaved; the next session of the file takes the work back.
 start_editor() {
     cp "$work/original.kts" "$1"
     "$tool" "$1" >"$work/stdout" 2>"$work/stderr" &
@@ -262,13 +265,13 @@ hold_tile_20() {
     click_at 16 $((2 * 32 + 16))
     ctrl_key x
 }
-check_copy() { # TILESET: the one copy left beside it, and its list
-    python3 - "$1" "$work/original.kts" "$work/stdout" "$tool" <<'EOF' || fail "recovery copy of $1 is wrong"
+check_copy() { # TILESET: the one copy kept of it, and its list
+    python3 - "$XDG_STATE_HOME/kelbo-tool/${1##*/}" "$work/original.kts" "$work/stdout" "$tool" <<'EOF' || fail "rescue of $1 is wrong"
 import glob, os, stat, subprocess, sys, tempfile
 
 tiles, original, stdout, tool = sys.argv[1:]
-copies = glob.glob(tiles + ".kelbo-recovery-*")
-copies = [c for c in copies if not c.endswith(".swaps")]
+copies = glob.glob(tiles + ".kelbo-rescue-*")
+copies = [c for c in copies if not c.endswith((".swaps", ".origin"))]
 if len(copies) != 1:
     sys.exit("expected one recovery copy, found %r" % copies)
 copy = copies[0]
@@ -293,7 +296,23 @@ kill -TERM "$tool_pid"
 wait_exit SIGTERM
 [[ $status -eq 1 ]] || fail "ended by SIGTERM, the editor exited with status $status"
 [[ ! -s $work/stdout ]] || fail "an editor with nothing unsaved printed: $(cat "$work/stdout")"
-[[ -z $(ls "$work" | grep kelbo-recovery) ]] || fail "a copy was kept with nothing unsaved"
+[[ -z $(ls "$XDG_STATE_HOME/kelbo-tool" 2>/dev/null) ]] || fail "a copy was kept with nothing unsaved"
+
+start_editor "$work/back.kts"
+swap_5_and_7
+kill -TERM "$tool_pid"
+wait_exit SIGTERM
+"$tool" "$work/back.kts" >"$work/stdout" 2>"$work/stderr" &
+tool_pid=$!
+win=$(timeout 15 xdotool search --sync --name '^Kelbo Tool( |$)' | head -n1) || true
+move_to 300 500
+expect_caption "Kelbo Tool - back.kts (unsaved) - unsaved work from an earlier session restored - at 159: tile 159"
+ctrl_key z
+expect_caption "Kelbo Tool - back.kts - at 159: tile 159"
+xdotool key Escape
+wait_exit "a quit"
+[[ $status -eq 0 && -z $(ls "$XDG_STATE_HOME/kelbo-tool") ]] ||
+    fail "quit after a restore: status $status, kept $(ls "$XDG_STATE_HOME/kelbo-tool")"
 
 start_editor "$work/term.kts"
 swap_5_and_7
