@@ -96,17 +96,26 @@ TEST_F(SaveIdentityTest, RootReplayKeepsOwnerGroupModeAclAndAttributes) {
     EXPECT_EQ(std::vector<std::string>{"tiles.dat"}, folder_entries(folder));
 }
 
+// In a folder others may write, such as /tmp, the in-place save's recovery
+// copy goes to the private folder: a name planted beside the file in
+// advance stops nothing.
 TEST_F(SaveIdentityTest, HardLinkedNamesStayOneFile) {
+    ASSERT_EQ(0, chmod(dir.path.c_str(), 01777));
     const std::string path = tileset("tiles.dat");
     const std::string other = dir.file("other-name.dat");
     ASSERT_EQ(0, link(path.c_str(), other.c_str()));
-    EXPECT_EQ("", replay(path).out);
     struct stat a, b;
     ASSERT_EQ(0, stat(path.c_str(), &a));
+    const std::string planted = "tiles.dat.kelbo-recovery-" + std::to_string(a.st_ino);
+    ASSERT_TRUE(write_text(dir.file(planted), ""));
+    if (geteuid() == 0) {
+        ASSERT_EQ(0, chown(dir.file(planted).c_str(), 65534, 65534));
+    }
+    EXPECT_EQ("", replay(path).out);
     ASSERT_EQ(0, stat(other.c_str(), &b));
     EXPECT_EQ(a.st_ino, b.st_ino);
     EXPECT_TRUE(replayed(other));
-    EXPECT_EQ((std::vector<std::string>{"other-name.dat", "swaps.txt", "tiles.dat"}),
+    EXPECT_EQ((std::vector<std::string>{"other-name.dat", "swaps.txt", "tiles.dat", planted}),
               folder_entries(dir.path));
 }
 
