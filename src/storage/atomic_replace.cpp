@@ -13,8 +13,6 @@ namespace {
 
 enum AtomicOutcome { ATOMIC_DONE, ATOMIC_FAILED, ATOMIC_NOT_POSSIBLE, ATOMIC_CANNOT_NAME };
 
-bool cannot_write_folder(int error) { return error == EACCES || error == EPERM || error == EROFS; }
-
 // `exists` says the locked file exists (else it is a new file). On success
 // the handle holds the new file (locked since its creation) instead.
 AtomicOutcome replace_atomically(FileHandle& file, bool exists, const FilePiece* pieces,

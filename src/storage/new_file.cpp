@@ -31,8 +31,6 @@ bool is_temp_name(const std::string& name) {
     return name.compare(prefix + TEMP_RANDOM, std::string::npos, TEMP_TAG) == 0;
 }
 
-bool cannot_write_folder(int error) { return error == EACCES || error == EPERM || error == EROFS; }
-
 // Locks a file no one else has seen yet; a file system without locks
 // leaves it unlocked, and clean-up, which needs the lock, unremoved.
 int lock_fresh(const Fd& fd) {
@@ -41,6 +39,8 @@ int lock_fresh(const Fd& fd) {
 }
 
 } // namespace
+
+bool cannot_write_folder(int error) { return error == EACCES || error == EPERM || error == EROFS; }
 
 std::string random_part(size_t length) {
     static const char ALPHABET[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";

@@ -6,6 +6,8 @@
 
 #include <string>
 
+// Whether a failure says the folder takes no new names from us.
+bool cannot_write_folder(int error);
 // Letters and digits from the system's random source.
 std::string random_part(size_t length);
 constexpr size_t RANDOM_PART = 8;

@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 // Owns a descriptor: closed when it goes, moved but never copied.
@@ -19,7 +20,11 @@ struct Fd {
     Fd() = default;
     explicit Fd(intptr_t v) : value(v) {}
     Fd(Fd&& other) noexcept : value(other.value) { other.value = -1; }
-    Fd& operator=(Fd&& other) noexcept;
+    Fd& operator=(Fd&& other) noexcept {
+        if (this != &other) reset();
+        std::swap(value, other.value);
+        return *this;
+    }
     Fd(const Fd&) = delete;
     Fd& operator=(const Fd&) = delete;
     ~Fd() { reset(); }
@@ -60,8 +65,6 @@ enum OpenHow {
 };
 
 int os_open(const Fd* folder, const std::string& name, OpenHow how, Fd& out);
-int os_open_root(Fd& out);
-int os_duplicate(const Fd& fd, Fd& out);
 // Whether the descriptor only passes through a folder: such a folder can
 // be neither listed nor flushed.
 bool os_path_only(const Fd& fd);
@@ -111,10 +114,9 @@ int os_set_mode(const Fd& fd, uint32_t mode);
 // The mode a new file takes: 0666 less the umask.
 uint32_t os_new_file_mode();
 uint32_t os_user();
-// The value of an environment setting, or "" when it is not set.
-std::string os_setting(const char* name);
-// The caller's home folder, from the setting or the user database.
-std::string os_home();
+// The folder for the caller's own state ($XDG_STATE_HOME, else
+// ~/.local/state); "" when the system names none.
+std::string os_state_folder();
 
 // An exclusive advisory lock; EWOULDBLOCK while someone else holds it.
 int os_try_lock(const Fd& fd);

@@ -60,15 +60,6 @@ int write_at(int fd, const uint8_t* data, size_t left, off_t at) {
 
 } // namespace
 
-Fd& Fd::operator=(Fd&& other) noexcept {
-    if (this != &other) {
-        reset();
-        value = other.value;
-        other.value = -1;
-    }
-    return *this;
-}
-
 void Fd::reset() {
     if (value >= 0) close(int(value)); // closing also releases a lock
     value = -1;
@@ -93,34 +84,17 @@ int os_open(const Fd* folder, const std::string& name, OpenHow how, Fd& out) {
     return 0;
 }
 
-int os_open_root(Fd& out) {
-    int fd = open("/", O_PATH | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return errno;
-    out = Fd(fd);
-    return 0;
-}
-
-int os_duplicate(const Fd& fd, Fd& out) {
-    int copy = fcntl(fd_of(fd), F_DUPFD_CLOEXEC, 0);
-    if (copy < 0) return errno;
-    out = Fd(copy);
-    return 0;
-}
-
 bool os_path_only(const Fd& fd) { return (fcntl(fd_of(fd), F_GETFL) & O_PATH) != 0; }
 
 int os_stat(const Fd& fd, FileInfo& out) {
     struct stat st;
-    if (fstat(fd_of(fd), &st) != 0) return errno;
-    fill(st, out);
-    return 0;
+    return fstat(fd_of(fd), &st) != 0 ? errno : (fill(st, out), 0);
 }
 
 int os_stat_at(const Fd& folder, const std::string& name, FileInfo& out) {
     struct stat st;
-    if (fstatat(fd_of(folder), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return errno;
-    fill(st, out);
-    return 0;
+    return fstatat(fd_of(folder), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ? errno
+                                                                               : (fill(st, out), 0);
 }
 
 int os_read_link(const Fd& link, std::string& target) {
@@ -249,16 +223,13 @@ uint32_t os_new_file_mode() {
 
 uint32_t os_user() { return geteuid(); }
 
-std::string os_setting(const char* name) {
-    const char* value = getenv(name);
-    return value ? value : "";
-}
-
-std::string os_home() {
-    std::string home = os_setting("HOME");
-    if (!home.empty()) return home;
-    const struct passwd* user = getpwuid(geteuid());
-    return user && user->pw_dir ? user->pw_dir : "";
+std::string os_state_folder() {
+    const char* state = getenv("XDG_STATE_HOME");
+    if (state && state[0] == '/') return state;
+    const char* home = getenv("HOME");
+    const struct passwd* user = home && *home ? nullptr : getpwuid(geteuid());
+    if (user) home = user->pw_dir;
+    return home && *home ? std::string(home) + "/.local/state" : "";
 }
 
 int os_try_lock(const Fd& fd) {
@@ -306,9 +277,7 @@ bool os_random(uint8_t* bytes, size_t count) {
 
 int os_stat_path(const std::string& path, FileInfo& out) {
     struct stat st;
-    if (lstat(path.c_str(), &st) != 0) return errno;
-    fill(st, out);
-    return 0;
+    return lstat(path.c_str(), &st) != 0 ? errno : (fill(st, out), 0);
 }
 
 int os_folder_path(const Fd& folder, std::string& out) {
@@ -323,14 +292,7 @@ int os_real_path(const std::string& path, std::string& out) {
     return 0;
 }
 
-int os_own_program(std::string& path) {
-    char text[PATH_MAX];
-    ssize_t n = readlink("/proc/self/exe", text, sizeof text);
-    if (n < 0) return errno;
-    if (size_t(n) == sizeof text) return ENAMETOOLONG;
-    path.assign(text, size_t(n));
-    return 0;
-}
+int os_own_program(std::string& path) { return os_real_path("/proc/self/exe", path); }
 
 int os_exec(const std::string& path, char** argv) {
     execv(path.c_str(), argv);

@@ -13,8 +13,6 @@ namespace {
 
 const char RECOVERY_TAG[] = ".kelbo-recovery-";
 
-bool cannot_write_folder(int error) { return error == EACCES || error == EPERM || error == EROFS; }
-
 // What a recovery copy's name records of its file, after the file's name:
 // the tag, the device and the inode. A random part follows.
 std::string recovery_record(const FileInfo& file) {
@@ -78,9 +76,8 @@ std::string copy_in(const Fd& dir, const std::string& record) {
 } // namespace
 
 int open_private_folder(Fd& dir, std::string& path, bool create) {
-    std::string base = os_setting("XDG_STATE_HOME");
-    if (base.empty() || base[0] != '/') base = os_home() + "/.local/state";
-    if (base[0] != '/') return ENOENT; // no home to keep it in
+    const std::string base = os_state_folder();
+    if (base.empty()) return ENOENT; // no home to keep it in
     path = base + "/kelbo-tool";
     for (size_t slash = path.find('/', 1); create; slash = path.find('/', slash + 1)) {
         int error = os_make_folder(nullptr, path.substr(0, slash), 0700);

@@ -71,7 +71,8 @@ struct Walk {
 };
 
 int start_at(Walk& w, const Fd* base, bool absolute) {
-    return absolute ? os_open_root(w.dir) : os_open(base, ".", OPEN_NAME, w.dir);
+    return absolute ? os_open(nullptr, "/", OPEN_NAME, w.dir)
+                    : os_open(base, ".", OPEN_NAME, w.dir);
 }
 
 // Reads the link `fd` into the front of `rest`, restarting at the root for
@@ -90,7 +91,7 @@ int follow(Walk& w, const Fd& fd, std::string& rest) {
 int step(Walk& w, std::string& rest, int& links, bool& through_link, FileHandle& file, Fd* entry) {
     std::string name = next_name(rest);
     const bool last = rest.find_first_not_of('/') == std::string::npos;
-    if (last && !through_link && entry && !entry->valid()) os_duplicate(w.dir, *entry);
+    if (last && !through_link && entry && !entry->valid()) os_open(&w.dir, ".", OPEN_NAME, *entry);
     // Only what each name is, not the file: opening a device may do something.
     Fd fd;
     FileInfo st;
