@@ -39,7 +39,7 @@ AtomicOutcome replace_atomically(FileHandle& file, bool exists, const FilePiece*
         outcome = ATOMIC_CANNOT_NAME;
     } else if ((error = name_moved(file)) != 0) {
         // Whatever now stands under the name is not what we locked: leave it.
-    } else if ((error = os_rename(file.dir, temp, file.name)) != 0) {
+    } else if ((error = os_rename_over(file.dir, temp, fd, file.name, file.fd)) != 0) {
         // A mount point or a file bound from elsewhere cannot be renamed over.
         if (exists && (error == EBUSY || error == EXDEV)) outcome = ATOMIC_NOT_POSSIBLE;
     } else {

@@ -38,6 +38,14 @@ constexpr int NOT_REGULAR = -1;
 // Not an errno either: a file another user put where only ours may be.
 constexpr int NOT_OURS = -2;
 
+// What separates the names of a path, and what ends a line of a text file
+// the program writes.
+extern const char OS_SEPARATORS[];
+extern const char OS_LINE_END[];
+// How many leading bytes of `path` name the root it starts from; 0 for a
+// relative path.
+size_t os_root_length(const std::string& path);
+
 enum FileKind { KIND_REGULAR, KIND_FOLDER, KIND_LINK, KIND_OTHER };
 
 struct FileInfo {
@@ -97,8 +105,11 @@ int os_reserve(const Fd& fd, uint64_t size);
 // Whether a file of `size` bytes is beyond what this process may write.
 bool os_over_size_limit(uint64_t size);
 
-// Renames `from` over `to` in the folder, replacing it.
-int os_rename(const Fd& folder, const std::string& from, const std::string& to);
+// Renames `from`, open as `from_fd`, over `to` in the folder, open as
+// `to_fd` (invalid for a new name). Afterwards `from_fd` holds the file now
+// named `to`, locked as before; `to_fd` may have been closed.
+int os_rename_over(const Fd& folder, const std::string& from, Fd& from_fd, const std::string& to,
+                   Fd& to_fd);
 // Gives the file `from` the name `to` too; EEXIST when `to` exists.
 int os_link(const Fd& folder, const std::string& from, const std::string& to);
 // The same for a file opened with OPEN_UNNAMED.

@@ -60,6 +60,10 @@ int write_at(int fd, const uint8_t* data, size_t left, off_t at) {
 
 } // namespace
 
+const char OS_SEPARATORS[] = "/";
+const char OS_LINE_END[] = "\n";
+size_t os_root_length(const std::string& path) { return path.empty() || path[0] != '/' ? 0 : 1; }
+
 void Fd::reset() {
     if (value >= 0) close(int(value)); // closing also releases a lock
     value = -1;
@@ -175,7 +179,7 @@ bool os_over_size_limit(uint64_t size) {
            size > uint64_t(limit.rlim_cur);
 }
 
-int os_rename(const Fd& folder, const std::string& from, const std::string& to) {
+int os_rename_over(const Fd& folder, const std::string& from, Fd&, const std::string& to, Fd&) {
     return result(renameat(fd_of(folder), from.c_str(), fd_of(folder), to.c_str()));
 }
 

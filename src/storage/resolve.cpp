@@ -5,6 +5,7 @@
 
 #include <cassert>
 #include <cerrno>
+#include <cstring>
 #include <utility>
 
 namespace {
@@ -23,9 +24,9 @@ bool may_follow(const Fd& folder, const Fd& link) {
 
 // Takes the next name off the front of `rest`, leaving what follows it.
 std::string next_name(std::string& rest) {
-    size_t start = rest.find_first_not_of('/');
+    size_t start = rest.find_first_not_of(OS_SEPARATORS);
     assert(start != std::string::npos); // a path, or what a link adds, ends in a name
-    size_t end = rest.find('/', start);
+    size_t end = rest.find_first_of(OS_SEPARATORS, start);
     std::string name = rest.substr(start, end - start);
     rest.erase(0, end);
     return name;
@@ -33,12 +34,12 @@ std::string next_name(std::string& rest) {
 
 // A path that ends in a slash names a folder, as its name "." does.
 void mark_folder(std::string& rest) {
-    if (!rest.empty() && rest.back() == '/') rest += '.';
+    if (!rest.empty() && strchr(OS_SEPARATORS, rest.back())) rest += '.';
 }
 
 std::string joined(const std::string& folder, const std::string& name) {
     if (folder.empty()) return name;
-    return folder.back() == '/' ? folder + name : folder + "/" + name;
+    return strchr(OS_SEPARATORS, folder.back()) ? folder + name : folder + "/" + name;
 }
 
 // Opens the file found at the end of the walk (`found`): read-write where
@@ -70,9 +71,13 @@ struct Walk {
     std::string where; // the same as a path
 };
 
-int start_at(Walk& w, const Fd* base, bool absolute) {
-    return absolute ? os_open(nullptr, "/", OPEN_NAME, w.dir)
-                    : os_open(base, ".", OPEN_NAME, w.dir);
+// The root the path names, taken off its front, or the folder `base`.
+int start_at(Walk& w, const Fd* base, std::string& rest) {
+    const size_t root = os_root_length(rest);
+    if (root == 0) return os_open(base, ".", OPEN_NAME, w.dir);
+    w.where = rest.substr(0, root);
+    rest.erase(0, root);
+    return os_open(nullptr, w.where, OPEN_NAME, w.dir);
 }
 
 // Reads the link `fd` into the front of `rest`, restarting at the root for
@@ -82,15 +87,13 @@ int follow(Walk& w, const Fd& fd, std::string& rest) {
     if (int error = os_read_link(fd, target)) return error;
     rest.insert(0, target);
     mark_folder(rest);
-    if (target.empty() || target[0] != '/') return 0;
-    w.where = "/";
-    return start_at(w, nullptr, true);
+    return os_root_length(target) == 0 ? 0 : start_at(w, nullptr, rest);
 }
 
 // One name of the walk; `through_link` says the last name came from a link.
 int step(Walk& w, std::string& rest, int& links, bool& through_link, FileHandle& file, Fd* entry) {
     std::string name = next_name(rest);
-    const bool last = rest.find_first_not_of('/') == std::string::npos;
+    const bool last = rest.find_first_not_of(OS_SEPARATORS) == std::string::npos;
     if (last && !through_link && entry && !entry->valid()) os_open(&w.dir, ".", OPEN_NAME, *entry);
     // Only what each name is, not the file: opening a device may do something.
     Fd fd;
@@ -128,13 +131,11 @@ int walk(const char* path, FileHandle& file, const Fd* base, Fd* entry) {
     // A relative path's folder, as shown, is what the shown path adds before it.
     const std::string& shown = file.shown;
     Walk w;
-    if (rest[0] == '/')
-        w.where = "/";
-    else if (shown.size() > rest.size() &&
-             shown.compare(shown.size() - rest.size(), rest.size(), rest) == 0)
+    if (os_root_length(rest) == 0 && shown.size() > rest.size() &&
+        shown.compare(shown.size() - rest.size(), rest.size(), rest) == 0)
         w.where = shown.substr(0, shown.size() - rest.size());
     mark_folder(rest);
-    int error = start_at(w, base, rest[0] == '/');
+    int error = start_at(w, base, rest);
     int links = 0;
     bool through_link = false;
     while (error == 0 && !file.fd.valid() && file.name.empty())
@@ -143,7 +144,8 @@ int walk(const char* path, FileHandle& file, const Fd* base, Fd* entry) {
     // A folder we may not list still takes the save, through its path
     // descriptor, in place (replace_file checks).
     if (os_open(&w.dir, ".", OPEN_FOLDER, file.dir) != 0) file.dir = std::move(w.dir);
-    if (w.where.size() > 1 && w.where.back() == '/') w.where.pop_back();
+    if (w.where.size() > os_root_length(w.where) && strchr(OS_SEPARATORS, w.where.back()))
+        w.where.pop_back();
     file.folder = w.where.empty() ? "." : w.where;
     return 0;
 }
