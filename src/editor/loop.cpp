@@ -1,63 +1,13 @@
 #include "loop.h"
 
+#include "endings.h"
 #include "input.h"
 #include "render.h"
 #include "window.h"
 
-#include <csignal>
 #include <cstdio>
-#include <cstring>
-#include <dlfcn.h>
-#include <unistd.h>
 
 namespace {
-
-// Ending from outside (SIGINT, SIGTERM, SIGHUP, on X11 a lost display): the
-// handlers only take note, and unsaved work is kept from the loop, or from
-// Xlib's call, never inside a signal handler.
-
-const int ENDING_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP};
-struct sigaction g_before[3];
-volatile sig_atomic_t g_signal = 0;
-// The editor being watched, for Xlib's call, which takes no argument of ours.
-Editor* g_watched = nullptr;
-
-extern "C" void note_signal(int sig) { g_signal = sig; }
-
-// Xlib's call once the connection to the X server is broken: nothing may
-// talk to the server any more, and a return would let Xlib end the process.
-extern "C" int on_display_lost(void*) {
-    if (g_watched) fputs(session_rescue(g_watched->session).c_str(), stdout);
-    fflush(stdout);
-    _exit(1);
-}
-
-// Xlib's handler type, with the display left opaque: the editor does not
-// build against Xlib, it only reaches the copy SDL brought in.
-using IOErrorHandler = int (*)(void*);
-using SetIOErrorHandler = IOErrorHandler (*)(IOErrorHandler);
-
-void watch_for_endings(Editor& e) {
-    // After SDL's start: its own handlers would turn SIGINT and SIGTERM
-    // into a window close, which a quit with unsaved work only asks about.
-    struct sigaction note = {};
-    note.sa_handler = note_signal;
-    sigemptyset(&note.sa_mask);
-    g_signal = 0;
-    for (int i = 0; i < 3; ++i) sigaction(ENDING_SIGNALS[i], &note, &g_before[i]);
-    g_watched = &e;
-    char driver[16];
-    if (!SDL_VideoDriverName(driver, sizeof driver) || strcmp(driver, "x11") != 0) return;
-    auto set = reinterpret_cast<SetIOErrorHandler>(dlsym(RTLD_DEFAULT, "XSetIOErrorHandler"));
-    if (set) set(on_display_lost);
-}
-
-void stop_watching() {
-    if (!g_watched) return;
-    for (int i = 0; i < 3; ++i) sigaction(ENDING_SIGNALS[i], &g_before[i], nullptr);
-    g_watched = nullptr;
-    g_signal = 0;
-}
 
 // One handler call is one handling for the history: one edit, or with
 // `drag` part of the carry's edit.
@@ -172,7 +122,7 @@ enum Wait { WAIT_EVENT, WAIT_FAILED, WAIT_SIGNAL };
 // sleeps without ever looking at one.
 Wait wait_for_event(SDL_Event& event) {
     for (;;) {
-        if (g_signal) return WAIT_SIGNAL;
+        if (ending_signal()) return WAIT_SIGNAL;
         SDL_PumpEvents();
         int got = SDL_PeepEvents(&event, 1, SDL_GETEVENT, SDL_ALLEVENTS);
         if (got > 0) return WAIT_EVENT;
@@ -227,6 +177,7 @@ void editor_handle_event(Editor& e, const SDL_Event& received) {
         break;
     case SDL_MOUSEBUTTONUP: handle(e, view.button_up, event.button, false); break;
     case SDL_QUIT: ask_to_quit(e.view, e.session.arrangement); break;
+    case SDL_SYSWMEVENT: ending_event(event); break;
     default: break;
     }
     // The carry's edit ends with the carry, however that ended.

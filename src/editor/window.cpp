@@ -69,6 +69,9 @@ bool build_markers(Surfaces& s) {
 
 } // namespace
 
+#ifdef _WIN32
+bool init_video() { return SDL_Init(SDL_INIT_VIDEO) == 0; } // every driver there draws pixels
+#else
 bool init_video() {
     const char* named = getenv("SDL_VIDEODRIVER");
     if (named && *named) return SDL_Init(SDL_INIT_VIDEO) == 0;
@@ -84,6 +87,7 @@ bool init_video() {
     SDL_SetError("%s", first_error.c_str());
     return false;
 }
+#endif
 
 bool open_window(Editor& e) {
     // Asked before the first window, this is the desktop's size.

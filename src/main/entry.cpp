@@ -73,8 +73,7 @@ int tool_main(int argc, char** argv) {
         // undo a save, and a caller that retried would replay it twice.
         status = run_batch(argv[1], argv[2]) ? EXIT_OK : EXIT_FAILED;
     } else if (argc == 2) {
-        exec_editor(argv);
-        status = EXIT_FAILED; // it returns only when the editor could not start
+        status = start_editor(argv);
     } else {
         printf("I want a tileset!\n");
     }

@@ -14,6 +14,16 @@
 #include <utility>
 #include <vector>
 
+#ifdef _WIN32 // errors the Windows C library does not name
+#include <cerrno>
+#ifndef ESTALE
+#define ESTALE 1116
+#endif
+#ifndef EDQUOT
+#define EDQUOT 1122
+#endif
+#endif
+
 // Owns a descriptor: closed when it goes, moved but never copied.
 struct Fd {
     intptr_t value = -1;
@@ -42,6 +52,9 @@ constexpr int NOT_OURS = -2;
 // the program writes.
 extern const char OS_SEPARATORS[];
 extern const char OS_LINE_END[];
+// The longest name a folder takes, in bytes (255 on Linux's file systems;
+// 255 UTF-16 units on Windows', which UTF-8 may make longer).
+constexpr size_t OS_NAME_MAX = 255;
 // How many leading bytes of `path` name the root it starts from; 0 for a
 // relative path.
 size_t os_root_length(const std::string& path);

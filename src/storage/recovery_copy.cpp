@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <climits>
 #include <vector>
 
 namespace {
@@ -24,8 +23,7 @@ std::string recovery_record(const FileInfo& file) {
 
 // `name`, cut so that it fits NAME_MAX with `tail` and a random part.
 std::string stem(const std::string& name, const std::string& tail) {
-    return name.substr(0, std::min(name.size(), size_t(NAME_MAX) - tail.size() - RANDOM_PART)) +
-           tail;
+    return name.substr(0, std::min(name.size(), OS_NAME_MAX - tail.size() - RANDOM_PART)) + tail;
 }
 
 // Whether only the caller may put names in the folder.

@@ -2,6 +2,7 @@
 
 #include "../storage/platform.h"
 #include "../storage/status.h"
+#include "entry.h"
 
 #include <algorithm>
 #include <cassert>
@@ -54,13 +55,13 @@ int try_editor(const std::string& path, char** argv) {
 
 } // namespace
 
-void exec_editor(char** argv) {
+int start_editor(char** argv) {
     // The folder of the running program, links resolved, so that a link to
     // kelbo-tool from elsewhere still finds the editor.
     std::string folder;
     if (int error = os_own_program(folder)) {
         printf("Failed to start the editor: /proc/self/exe (%s)\n", strerror(error));
-        return;
+        return EXIT_FAILED;
     }
     assert(!folder.empty() && folder[0] == '/'); // the system's link is always absolute
     folder.erase(folder.rfind('/'));
@@ -75,4 +76,5 @@ void exec_editor(char** argv) {
     printf("Failed to start the editor: %s (%s)\n", printable(tried).c_str(),
            reason == UNTRUSTED ? "not owned by you or root, or writable by others"
                                : strerror(reason));
+    return EXIT_FAILED;
 }

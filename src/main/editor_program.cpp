@@ -1,0 +1,21 @@
+#include "editor_program.h"
+
+#include "../editor/loop.h"
+#include "entry.h"
+
+#include <cstdio>
+
+int editor_program(int argc, char** argv) {
+    // Every message shows at once, even in a file: a session may run long.
+    setvbuf(stdout, nullptr, _IOLBF, 0);
+    int status = EXIT_USAGE;
+    if (argc == 2) {
+        Editor editor;
+        status = editor_open(editor, argv[1]) && editor_run(editor) == 0 ? EXIT_OK : EXIT_FAILED;
+        editor_close(editor);
+    } else {
+        printf("I want a tileset!\n");
+    }
+    fflush(stdout);
+    return status;
+}
