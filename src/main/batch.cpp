@@ -7,18 +7,7 @@
 
 #include <vector>
 
-bool run_batch(const char* tileset_path, const char* list_path) {
-    SwapList list;
-    if (!read_swap_list_or_say(list_path, list)) return false;
-    // Held from the load to the end of the save, so that a replay running
-    // at the same time waits and then works on this one's result; the save
-    // replaces the very file that was loaded.
-    FileHandle file;
-    TilesetFile tileset = {};
-    StorageStatus status = lock_tileset(tileset_path, file, LOCK_WAIT_MS);
-    if (status) status = tileset_load(tileset, file, STREAM_MASK_INFO);
-    if (!report_load(status)) return false;
-
+std::vector<uint8_t> replay_onto_tables(TilesetFile& tileset, const SwapList& list) {
     // Every entry reads from the tables as loaded, so entries never see each
     // other's effects. The copy spans the whole fixed table area, which the
     // load guarantees is inside the info buffer.
@@ -31,7 +20,22 @@ bool run_batch(const char* tileset_path, const char* list_path) {
         uint32_t to = (entry >> 16) & mask;
         record_to_tile(tileset.info, tile_to_record(from_view, from, 0), to);
     }
-    source = std::vector<uint8_t>();
+    return source;
+}
+
+bool run_batch(const char* tileset_path, const char* list_path) {
+    SwapList list;
+    if (!read_swap_list_or_say(list_path, list)) return false;
+    // Held from the load to the end of the save, so that a replay running
+    // at the same time waits and then works on this one's result; the save
+    // replaces the very file that was loaded.
+    FileHandle file;
+    TilesetFile tileset = {};
+    StorageStatus status = lock_tileset(tileset_path, file, LOCK_WAIT_MS);
+    if (status) status = tileset_load(tileset, file, STREAM_MASK_INFO);
+    if (!report_load(status)) return false;
+
+    replay_onto_tables(tileset, list); // the tables as loaded go at once
     list.entries = std::vector<uint32_t>();
 
     status = tileset_save(tileset, file);
