@@ -95,6 +95,10 @@ TEST_F(CliTest, ExitStatusTellsSuccessFailureAndUsage) {
              {"help", {tool, "--help"}, 0},
              {"version", {tool, "--version"}, 0},
              {"unknown option", {tool, "--tiles", list}, 2},
+             {"picture, columns out of range",
+              {tool, "--export", tiles, bad, "--columns", "257"},
+              2},
+             {"picture, none named", {tool, "--preview", tiles, list}, 2},
          }) {
         ProcessResult r =
             run_process(c.argv, {"SDL_VIDEODRIVER", "DISPLAY", "SDL_FBDEV=/nonexistent"});
