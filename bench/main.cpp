@@ -74,6 +74,11 @@ const Row ROWS[] = {
      WALL},
     {"batch replay, whole process, user + system time", "process/kelbo-tool",
      "process/floor_with_fsync", 0, CPU},
+    // The large sample's sheet as a user writes it, against a process that
+    // reads, inflates, lays the cells out and encodes with libpng's defaults.
+    {"export, 4096 tiles, whole process (kelbo-tool --export)", "export/kelbo-tool",
+     "export/floor_with_fsync", 1.5, WALL},
+    {"export, whole process, floor without fsync", "export/kelbo-tool", "export/floor", 0, WALL},
 };
 
 // Keeps the median of every benchmark's repetitions, in seconds, while the
@@ -265,6 +270,53 @@ void measure_whole_process(std::map<std::string, double> (&median)[2]) {
     }
 }
 
+// `kelbo-tool --export` of the large sample beside its floor, durable and
+// plain, in a random order each round as above; the medians join the
+// others. Its peak memory, over the --version baseline, against the picture
+// plus the file plus 8 MiB.
+constexpr int EXPORT_ROUNDS = 15;
+
+MemoryResult measure_export(std::map<std::string, double> (&median)[2]) {
+    const BenchFiles& files = bench_files();
+    const std::string out = files.file("export.png");
+    const std::vector<std::string> argv[] = {
+        {KELBO_TOOL_PATH, "--export", files.large_path, out},
+        {KELBO_EXPORT_FLOOR_PATH, "durable", files.large_path, out},
+        {KELBO_EXPORT_FLOOR_PATH, "plain", files.large_path, out}};
+    const char* names[] = {"export/kelbo-tool", "export/floor_with_fsync", "export/floor"};
+    std::vector<long> us[3][2], peak, baseline;
+    std::mt19937 random(EXPORT_ROUNDS);
+    int order[] = {0, 1, 2};
+    for (int round = 0; round < EXPORT_ROUNDS; ++round) {
+        std::shuffle(order, order + 3, random);
+        for (int i : order) {
+            Probed run;
+            if (!probe_once(argv[i], run)) continue;
+            us[i][CPU].push_back(run.cpu_us);
+            us[i][WALL].push_back(run.elapsed_us);
+            if (i == 0) peak.push_back(run.peak_kib);
+        }
+        Probed run;
+        if (probe_once({KELBO_TOOL_PATH, "--version"}, run)) baseline.push_back(run.peak_kib);
+    }
+    for (int i = 0; i < 3; ++i) {
+        if (us[i][WALL].size() != EXPORT_ROUNDS) {
+            printf("%s failed in some rounds.\n", names[i]);
+            continue;
+        }
+        for (Clock clock : {CPU, WALL}) median[clock][names[i]] = median_of(us[i][clock]) * 1e-6;
+    }
+    MemoryResult m;
+    m.input = "the large sample";
+    if (peak.size() == EXPORT_ROUNDS && baseline.size() == EXPORT_ROUNDS) {
+        m.baseline_kib = median_of(baseline);
+        m.batch_kib = median_of(peak);
+    }
+    const double picture = 320.0 * (LARGE_CAPACITY + 9) / 10 * 32 * 3;
+    m.budget_kib = (picture + double(files.large.size()) + 8 * 1024 * 1024) / 1024;
+    return m;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -283,6 +335,7 @@ int main(int argc, char** argv) {
     MedianCollector reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     measure_whole_process(reporter.median);
+    const MemoryResult export_memory = measure_export(reporter.median);
     const MemoryResult memory[] = {
         measure_batch_memory("the large sample", bench_files().large),
         measure_batch_memory("an info-stream bomb (2^32 - 1 claimed, 1 GiB real)",
@@ -324,6 +377,15 @@ int main(int argc, char** argv) {
         printf("| batch replay peak memory over baseline, %s | RSS | %ld KiB | budget %.0f KiB | "
                "%.2f | <= 1.00 | %s |\n",
                m.input, over, m.budget_kib, ratio, met ? "met" : "missed");
+    }
+    {
+        const MemoryResult& m = export_memory;
+        const long over = m.batch_kib - m.baseline_kib;
+        const bool met = m.batch_kib >= 0 && m.baseline_kib >= 0 && over <= m.budget_kib;
+        all_met = all_met && met;
+        printf("| export peak memory over baseline, %s | RSS | %ld KiB | budget %.0f KiB | %.2f | "
+               "<= 1.00 | %s |\n",
+               m.input, over, m.budget_kib, over / m.budget_kib, met ? "met" : "missed");
     }
     for (const MemoryResult& m : memory)
         printf("\nPeak RSS for %s: batch %ld KiB, baseline (--version) %ld KiB; the probe "

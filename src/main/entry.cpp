@@ -4,6 +4,8 @@
 #include "batch.h"
 #include "editor_launch.h"
 #include "list_commands.h"
+#include "picture_commands.h"
+#include "sheet.h"
 
 #include <cstdio>
 #include <cstring>
@@ -15,6 +17,8 @@ const char HELP[] = "Usage: kelbo-tool TILESET\n"
                     "       kelbo-tool --check TILESET SWAPLIST\n"
                     "       kelbo-tool --compose TILESET LIST...\n"
                     "       kelbo-tool --invert TILESET LIST\n"
+                    "       kelbo-tool --export TILESET OUT.png [--columns C]\n"
+                    "       kelbo-tool --preview TILESET SWAPLIST OUT.png [--columns C]\n"
                     "       kelbo-tool --help | --version\n"
                     "Rearranges the tiles of a tileset file.\n"
                     "  TILESET           open the editor; a save also writes TILESET.swaps\n"
@@ -22,6 +26,9 @@ const char HELP[] = "Usage: kelbo-tool TILESET\n"
                     "  --check           tell what that replay would do; write nothing\n"
                     "  --compose         print one list that replays as the LISTs in turn\n"
                     "  --invert          print the list that undoes LIST's replay\n"
+                    "  --export          write the tiles as a PNG, C to a row (default 10)\n"
+                    "  --preview         the same as the replay would leave them, the\n"
+                    "                    positions it changes framed; write no tileset\n"
                     "  -h, --help        print this help\n"
                     "  --version         print the version\n"
                     "Exit status: 0 done, 1 failed (--check: not a clean rearrangement),\n"
@@ -34,6 +41,18 @@ bool is(const char* argument, const char* option) { return strcmp(argument, opti
 int usage(const char* line) {
     printf("Usage: kelbo-tool %s\n", line);
     return EXIT_USAGE;
+}
+
+// The arguments after an option's `fixed` ones: none, or "--columns C"
+// with 1 <= C <= SHEET_MAX_COLUMNS.
+bool sheet_columns(int argc, char** argv, int fixed, uint32_t& columns) {
+    columns = SHEET_DEFAULT_COLUMNS;
+    if (argc == 2 + fixed) return true;
+    if (argc != 4 + fixed || !is(argv[2 + fixed], "--columns")) return false;
+    const char* digit = argv[3 + fixed];
+    for (columns = 0; *digit >= '0' && *digit <= '9' && columns <= SHEET_MAX_COLUMNS; ++digit)
+        columns = columns * 10 + uint32_t(*digit - '0');
+    return *digit == 0 && columns >= 1 && columns <= SHEET_MAX_COLUMNS;
 }
 
 // The first argument starts with '-'.
@@ -54,6 +73,15 @@ int run_option(int argc, char** argv) {
                          : usage("--compose TILESET LIST...");
     if (is(option, "--invert"))
         return argc == 4 ? invert_command(argv[2], argv[3]) : usage("--invert TILESET LIST");
+    uint32_t columns = 0;
+    if (is(option, "--export"))
+        return sheet_columns(argc, argv, 2, columns)
+                   ? export_command(argv[2], argv[3], columns)
+                   : usage("--export TILESET OUT.png [--columns C]");
+    if (is(option, "--preview"))
+        return sheet_columns(argc, argv, 3, columns)
+                   ? preview_command(argv[2], argv[3], argv[4], columns)
+                   : usage("--preview TILESET SWAPLIST OUT.png [--columns C]");
     const std::string shown = printable(option);
     printf("Unknown option: %s\n", shown.c_str());
     printf("A file of that name is reached as ./%s\n", shown.c_str());

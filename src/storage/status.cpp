@@ -47,6 +47,7 @@ const Text TEXTS[] = {
      "locked by another program{holder}"},
     {CHANGED_ON_DISK, "Tileset file has changed since it was opened: {path}\n",
      "the file changed on disk"},
+    {PICTURE_WRITE, "Failed to write picture: {path} ({reason})\n{kept}", "{error}{copy}"},
     {WARN_CHECKSUM, "Tileset checksum does not match its content: {path}\n\n", ""},
     {WARN_INFO_EXCESS,
      "Info stream is larger than the tables of its version; the excess is dropped: {path}\n\n", ""},

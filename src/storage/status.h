@@ -25,6 +25,7 @@ enum StorageCode {
     LIST_WRITE, // the same for a swap list; `backup`: the old list's copy that failed
     LOCKED,     // `number`: the holder's process, 0 when unknown
     CHANGED_ON_DISK,
+    PICTURE_WRITE, // as SAVE_WRITE, for a picture
     // Warnings: the operation went on.
     WARN_CHECKSUM,       // the header's checksum is not that of the streams
     WARN_INFO_EXCESS,    // the info stream is longer than its version's tables

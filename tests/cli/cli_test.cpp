@@ -95,6 +95,9 @@ TEST_F(CliTest, ExitStatusTellsSuccessFailureAndUsage) {
              {"help", {tool, "--help"}, 0},
              {"version", {tool, "--version"}, 0},
              {"unknown option", {tool, "--tiles", list}, 2},
+             {"picture, no columns", {tool, "--export", tiles, bad, "--columns", "0"}, 2},
+             {"picture, none named", {tool, "--preview", tiles, list}, 2},
+             {"picture, folder missing", {tool, "--export", tiles, missing + "/x.png"}, 1},
          }) {
         ProcessResult r =
             run_process(c.argv, {"SDL_VIDEODRIVER", "DISPLAY", "SDL_FBDEV=/nonexistent"});
