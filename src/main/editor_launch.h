@@ -12,4 +12,4 @@
 // signals are the caller's to see: on POSIX systems this process becomes
 // the editor, and returns only when it could not be started, after saying
 // why (EXIT_FAILED). Otherwise the editor's exit status.
-int start_editor(char** argv);
+int start_editor(int argc, char** argv);

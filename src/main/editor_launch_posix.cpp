@@ -55,7 +55,7 @@ int try_editor(const std::string& path, char** argv) {
 
 } // namespace
 
-int start_editor(char** argv) {
+int start_editor(int, char** argv) {
     // The folder of the running program, links resolved, so that a link to
     // kelbo-tool from elsewhere still finds the editor.
     std::string folder;

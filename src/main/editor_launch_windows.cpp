@@ -2,4 +2,4 @@
 
 #include "editor_program.h"
 
-int start_editor(char** argv) { return editor_program(2, argv); }
+int start_editor(int argc, char** argv) { return editor_program(argc, argv); }

@@ -2,10 +2,18 @@
 
 #include "../editor/loop.h"
 #include "entry.h"
+#include "picture_commands.h"
 
 #include <cstdio>
+#include <cstring>
 
 int editor_program(int argc, char** argv) {
+    if (argc >= 2 && (!strcmp(argv[1], "--export") || !strcmp(argv[1], "--preview"))) {
+        int status = picture_option(argc, argv);
+        // A count printed to a full disk is no count.
+        if ((fflush(stdout) != 0 || ferror(stdout)) && status == EXIT_OK) status = EXIT_FAILED;
+        return status;
+    }
     // Every message shows at once, even in a file: a session may run long.
     setvbuf(stdout, nullptr, _IOLBF, 0);
     int status = EXIT_USAGE;

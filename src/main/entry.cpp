@@ -4,8 +4,6 @@
 #include "batch.h"
 #include "editor_launch.h"
 #include "list_commands.h"
-#include "picture_commands.h"
-#include "sheet.h"
 
 #include <cstdio>
 #include <cstring>
@@ -43,18 +41,6 @@ int usage(const char* line) {
     return EXIT_USAGE;
 }
 
-// The arguments after an option's `fixed` ones: none, or "--columns C"
-// with 1 <= C <= SHEET_MAX_COLUMNS.
-bool sheet_columns(int argc, char** argv, int fixed, uint32_t& columns) {
-    columns = SHEET_DEFAULT_COLUMNS;
-    if (argc == 2 + fixed) return true;
-    if (argc != 4 + fixed || !is(argv[2 + fixed], "--columns")) return false;
-    const char* digit = argv[3 + fixed];
-    for (columns = 0; *digit >= '0' && *digit <= '9' && columns <= SHEET_MAX_COLUMNS; ++digit)
-        columns = columns * 10 + uint32_t(*digit - '0');
-    return *digit == 0 && columns >= 1 && columns <= SHEET_MAX_COLUMNS;
-}
-
 // The first argument starts with '-'.
 int run_option(int argc, char** argv) {
     const char* option = argv[1];
@@ -73,15 +59,9 @@ int run_option(int argc, char** argv) {
                          : usage("--compose TILESET LIST...");
     if (is(option, "--invert"))
         return argc == 4 ? invert_command(argv[2], argv[3]) : usage("--invert TILESET LIST");
-    uint32_t columns = 0;
-    if (is(option, "--export"))
-        return sheet_columns(argc, argv, 2, columns)
-                   ? export_command(argv[2], argv[3], columns)
-                   : usage("--export TILESET OUT.png [--columns C]");
-    if (is(option, "--preview"))
-        return sheet_columns(argc, argv, 3, columns)
-                   ? preview_command(argv[2], argv[3], argv[4], columns)
-                   : usage("--preview TILESET SWAPLIST OUT.png [--columns C]");
+    // Pictures are drawn by the program that holds the libraries for them,
+    // which the other forms are spared.
+    if (is(option, "--export") || is(option, "--preview")) return start_editor(argc, argv);
     const std::string shown = printable(option);
     printf("Unknown option: %s\n", shown.c_str());
     printf("A file of that name is reached as ./%s\n", shown.c_str());
@@ -101,7 +81,7 @@ int tool_main(int argc, char** argv) {
         // undo a save, and a caller that retried would replay it twice.
         status = run_batch(argv[1], argv[2]) ? EXIT_OK : EXIT_FAILED;
     } else if (argc == 2) {
-        status = start_editor(argv);
+        status = start_editor(argc, argv);
     } else {
         printf("I want a tileset!\n");
     }

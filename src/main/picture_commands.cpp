@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <vector>
 
 namespace {
@@ -40,7 +41,33 @@ bool write_sheet(const Sheet& sheet, const char* out, const FileHandle& tileset)
     return bool(status);
 }
 
+bool is(const char* argument, const char* option) { return strcmp(argument, option) == 0; }
+
+// The arguments after an option's `fixed` ones: none, or "--columns C"
+// with 1 <= C <= SHEET_MAX_COLUMNS.
+bool sheet_columns(int argc, char** argv, int fixed, uint32_t& columns) {
+    columns = SHEET_DEFAULT_COLUMNS;
+    if (argc == 2 + fixed) return true;
+    if (argc != 4 + fixed || !is(argv[2 + fixed], "--columns")) return false;
+    const char* digit = argv[3 + fixed];
+    for (columns = 0; *digit >= '0' && *digit <= '9' && columns <= SHEET_MAX_COLUMNS; ++digit)
+        columns = columns * 10 + uint32_t(*digit - '0');
+    return *digit == 0 && columns >= 1 && columns <= SHEET_MAX_COLUMNS;
+}
+
 } // namespace
+
+int picture_option(int argc, char** argv) {
+    uint32_t columns = 0;
+    if (is(argv[1], "--export") && sheet_columns(argc, argv, 2, columns))
+        return export_command(argv[2], argv[3], columns);
+    if (is(argv[1], "--preview") && sheet_columns(argc, argv, 3, columns))
+        return preview_command(argv[2], argv[3], argv[4], columns);
+    printf("Usage: kelbo-tool %s\n", is(argv[1], "--export")
+                                         ? "--export TILESET OUT.png [--columns C]"
+                                         : "--preview TILESET SWAPLIST OUT.png [--columns C]");
+    return EXIT_USAGE;
+}
 
 int export_command(const char* tileset_path, const char* out, uint32_t columns) {
     FileHandle file;
