@@ -8,6 +8,8 @@
 #   make fuzz [FUZZ_SECONDS=60]  build the fuzz targets and run each briefly
 #   make install [PREFIX=/usr/local]
 #   make package                 a .deb in build/
+#   make windows                 build-windows/kelbo-tool-VERSION-win64.zip, cross-built
+#   make test-windows            the Windows build's suite under Wine
 #
 # The installer is called from each recipe rather than through a pattern
 # rule: make never searches pattern rules for a phony target, so such a
@@ -33,7 +35,10 @@ BUILD_DIR := build
 CMAKE_FLAGS :=
 endif
 
-.PHONY: all build run sample test bench fuzz install package clean format
+VERSION := $(shell grep '^project.kelbo_tool' CMakeLists.txt | grep -o 'VERSION [0-9.]*' | cut -d' ' -f2)
+WINDOWS_CMAKE := -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake
+
+.PHONY: all build run sample test bench fuzz install package clean format windows test-windows
 
 all: build
 
@@ -81,8 +86,27 @@ package: build
 	@$(DEPS) package
 	cd $(BUILD_DIR) && cpack -G DEB
 
+# SDL 1.2, libpng and GoogleTest for Windows are built once from Debian's
+# source packages (scripts/windows-deps.sh), into build-windows/deps.
+windows:
+	@scripts/windows-deps.sh
+	cmake -S . -B build-windows/tool $(WINDOWS_CMAKE) -DCMAKE_BUILD_TYPE=Release -DKELBO_TESTS=OFF \
+		-DKELBO_WERROR=OFF -DKELBO_ASSERTS=OFF >/dev/null
+	cmake --build build-windows/tool -j $(JOBS)
+	scripts/windows-zip.sh build-windows/tool build-windows/kelbo-tool-$(VERSION)-win64.zip
+
+# The Linux build's replays are what the Windows build's must equal.
+test-windows: build
+	@scripts/windows-deps.sh
+	cmake -S . -B build-windows/test $(WINDOWS_CMAKE) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+		-DKELBO_TESTS=ON -DKELBO_WERROR=ON -DKELBO_ASSERTS=ON \
+		-DKELBO_LINUX_TOOL=$(CURDIR)/$(BUILD_DIR)/kelbo-tool >/dev/null
+	cmake --build build-windows/test -j $(JOBS)
+	scripts/wine-run.sh --session ctest --test-dir build-windows/test --output-on-failure -j $(JOBS)
+
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
 
 clean:
-	rm -rf build build-asan build-release build-release-tests build-debug-tests build-fuzz
+	rm -rf build build-asan build-release build-release-tests build-debug-tests build-fuzz \
+		build-windows/tool build-windows/test

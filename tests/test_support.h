@@ -3,7 +3,14 @@
 // reading a tileset file's bytes directly.
 #pragma once
 
+#ifdef _WIN32 // the C library there has neither
+#include <cstdlib>
+inline int setenv(const char* name, const char* value, int) { return _putenv_s(name, value); }
+inline int unsetenv(const char* name) { return _putenv_s(name, ""); }
+#endif
+
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -16,6 +23,8 @@ struct ScratchDir {
     std::string file(const std::string& name) const { return path + "/" + name; }
 };
 
+// fopen for a path in UTF-8, whatever the system's own code page.
+FILE* fopen_utf8(const std::string& path, const char* mode);
 std::vector<uint8_t> read_bytes(const std::string& path);
 bool write_bytes(const std::string& path, const std::vector<uint8_t>& bytes);
 bool file_exists(const std::string& path);

@@ -64,13 +64,13 @@ std::vector<uint32_t> undoing(const std::vector<uint32_t>& tile_at, uint32_t til
     return back;
 }
 
-std::string swap_list_text(const uint32_t* tile_at, uint32_t count) {
+std::string swap_list_text(const uint32_t* tile_at, uint32_t count, const char* line_end) {
     std::string text;
     char line[32];
     for (uint32_t p = 0; p < count; ++p) {
         if (tile_at[p] == p) continue;
-        int n = snprintf(line, sizeof line, "%u %u\n", unsigned(tile_at[p]), unsigned(p));
-        text.append(line, size_t(n));
+        int n = snprintf(line, sizeof line, "%u %u", unsigned(tile_at[p]), unsigned(p));
+        text.append(line, size_t(n)).append(line_end);
     }
     return text;
 }

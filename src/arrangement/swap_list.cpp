@@ -108,7 +108,7 @@ bool planted(const FileHandle& file) {
 
 StorageStatus write_swap_list(const char* path, const uint32_t* origin, uint32_t tile_count,
                               const Fd* folder, const char* shown, FileStamp* ours) {
-    const std::string text = swap_list_text(origin, tile_count);
+    const std::string text = swap_list_text(origin, tile_count, OS_LINE_END);
     if (!shown) shown = path;
     // Only the editor writes swap lists: it waits no longer than for its
     // tileset.

@@ -91,4 +91,6 @@ std::vector<uint32_t> replay_in_turn(const std::vector<uint32_t>& first,
 // The map that puts back what a clean replay's map moved.
 std::vector<uint32_t> undoing(const std::vector<uint32_t>& tile_at, uint32_t tile_count);
 // "from to" lines for every position whose tile is not its own.
-std::string swap_list_text(const uint32_t* tile_at, uint32_t count);
+// Each line ends with `line_end`: a list written to a file ends its lines
+// as the system's text files do.
+std::string swap_list_text(const uint32_t* tile_at, uint32_t count, const char* line_end = "\n");

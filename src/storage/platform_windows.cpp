@@ -88,7 +88,13 @@ bool is_folder(const Fd& fd) {
 int open_wide(const std::wstring& path, DWORD access, DWORD disposition, DWORD flags, Fd& out) {
     HANDLE h = CreateFileW(path.c_str(), access, SHARE_ALL, nullptr, disposition, flags, nullptr);
     if (h == INVALID_HANDLE_VALUE) return last_error();
-    out = Fd(reinterpret_cast<intptr_t>(h));
+    Fd opened(reinterpret_cast<intptr_t>(h));
+    // A read-only file is written by no one, whoever runs the program.
+    BY_HANDLE_FILE_INFORMATION info;
+    if ((access & GENERIC_WRITE) && GetFileInformationByHandle(h, &info) &&
+        (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY))
+        return EACCES;
+    out = std::move(opened);
     return 0;
 }
 

@@ -317,6 +317,7 @@ TEST_F(EditorInputTest, LoopEndsWhenWaitingKeepsFailingOrOnASignal) {
     EXPECT_EQ(0u, out.find("Error while waiting for event: "));
     EXPECT_FALSE(ed.view.running);
 
+#ifndef _WIN32 // where signals end the editor
     // A signal is only noted; the loop ends on it, keeping the unsaved work.
     history_begin_edit(arr());
     swap_positions(arr(), 5, 7);
@@ -327,6 +328,7 @@ TEST_F(EditorInputTest, LoopEndsWhenWaitingKeepsFailingOrOnASignal) {
     EXPECT_EQ(0u, out.find("The new content is kept in: " + dir.file("state/kelbo-tool/tiles.kts") +
                            ".kelbo-rescue-"))
         << out;
+#endif
 }
 
 TEST_F(EditorInputTest, HoldingViewPlacesAndFillsOnly) {
