@@ -151,13 +151,5 @@ void os_sleep_ms(long ms);
 
 // `count` unpredictable bytes; false when the system has none to give.
 bool os_random(uint8_t* bytes, size_t count);
-// The status of what a path names, a link there not followed.
-int os_stat_path(const std::string& path, FileInfo& out);
 // The path of an open folder, from the root.
 int os_folder_path(const Fd& folder, std::string& out);
-// The path with every link in it resolved.
-int os_real_path(const std::string& path, std::string& out);
-// The path of the running program, links resolved.
-int os_own_program(std::string& path);
-// Replaces this process with the program at `path`; returns why not.
-int os_exec(const std::string& path, char** argv);

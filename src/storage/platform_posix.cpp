@@ -279,26 +279,10 @@ bool os_random(uint8_t* bytes, size_t count) {
     return getrandom(bytes, count, GRND_NONBLOCK) == ssize_t(count);
 }
 
-int os_stat_path(const std::string& path, FileInfo& out) {
-    struct stat st;
-    return lstat(path.c_str(), &st) != 0 ? errno : (fill(st, out), 0);
-}
-
 int os_folder_path(const Fd& folder, std::string& out) {
-    return os_real_path("/proc/self/fd/" + std::to_string(fd_of(folder)), out);
-}
-
-int os_real_path(const std::string& path, std::string& out) {
-    char* real = realpath(path.c_str(), nullptr);
+    char* real = realpath(("/proc/self/fd/" + std::to_string(fd_of(folder))).c_str(), nullptr);
     if (!real) return errno;
     out = real;
     free(real);
     return 0;
-}
-
-int os_own_program(std::string& path) { return os_real_path("/proc/self/exe", path); }
-
-int os_exec(const std::string& path, char** argv) {
-    execv(path.c_str(), argv);
-    return errno;
 }

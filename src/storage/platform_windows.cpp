@@ -1,7 +1,5 @@
-// The platform seam on Windows: every name opened by its full path under
-// its folder's final path, the rename over a file through ReplaceFileW,
-// and a lock on one byte far past any content, so that it keeps out other
-// savers but never a reader.
+// The platform seam on Windows: names opened under their folder's final
+// path, ReplaceFileW, and a lock that keeps out savers but no reader.
 #include "platform.h"
 
 #include <windows.h>
@@ -12,49 +10,38 @@
 
 namespace {
 
-// The byte the lock covers: far past the end of any file.
-constexpr DWORD LOCK_HIGH = 0x7FFFFFFF, LOCK_LOW = 0xFFFFFFFE;
 constexpr DWORD SHARE_ALL = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 HANDLE handle_of(const Fd& fd) { return reinterpret_cast<HANDLE>(fd.value); }
 
 std::wstring wide(const std::string& s) {
     std::wstring w(s.size(), L'\0');
-    int n = MultiByteToWideChar(CP_UTF8, 0, s.data(), int(s.size()), &w[0], int(w.size()));
-    w.resize(size_t(n > 0 ? n : 0));
+    w.resize(
+        size_t(MultiByteToWideChar(CP_UTF8, 0, s.data(), int(s.size()), &w[0], int(w.size()))));
     return w;
 }
 
 std::string narrow(const wchar_t* w, size_t length) {
     std::string s(length * 3, '\0');
-    int n = WideCharToMultiByte(CP_UTF8, 0, w, int(length), &s[0], int(s.size()), nullptr, nullptr);
-    s.resize(size_t(n > 0 ? n : 0));
+    s.resize(size_t(
+        WideCharToMultiByte(CP_UTF8, 0, w, int(length), &s[0], int(s.size()), nullptr, nullptr)));
     return s;
 }
 
+// Windows' errors as the C library's, whose texts the messages show.
 int errno_of(DWORD error) {
-    switch (error) {
-    case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND:
-    case ERROR_INVALID_NAME:
-    case ERROR_INVALID_DRIVE:
-    case ERROR_BAD_NETPATH: return ENOENT;
-    case ERROR_ACCESS_DENIED: return EACCES;
-    case ERROR_SHARING_VIOLATION: return EBUSY;
-    case ERROR_FILE_EXISTS:
-    case ERROR_ALREADY_EXISTS: return EEXIST;
-    case ERROR_LOCK_VIOLATION: return EWOULDBLOCK;
-    case ERROR_DISK_FULL:
-    case ERROR_HANDLE_DISK_FULL: return ENOSPC;
-    case ERROR_WRITE_PROTECT: return EROFS;
-    case ERROR_FILENAME_EXCED_RANGE: return ENAMETOOLONG;
-    case ERROR_DIRECTORY: return ENOTDIR;
-    case ERROR_NOT_ENOUGH_MEMORY:
-    case ERROR_OUTOFMEMORY: return ENOMEM;
-    case ERROR_NOT_SUPPORTED:
-    case ERROR_INVALID_FUNCTION: return EOPNOTSUPP;
-    default: return EIO;
-    }
+    static const DWORD ERRORS[][2] = {
+        {ERROR_FILE_NOT_FOUND, ENOENT},    {ERROR_PATH_NOT_FOUND, ENOENT},
+        {ERROR_INVALID_NAME, ENOENT},      {ERROR_ACCESS_DENIED, EACCES},
+        {ERROR_SHARING_VIOLATION, EBUSY},  {ERROR_FILE_EXISTS, EEXIST},
+        {ERROR_ALREADY_EXISTS, EEXIST},    {ERROR_LOCK_VIOLATION, EWOULDBLOCK},
+        {ERROR_DISK_FULL, ENOSPC},         {ERROR_HANDLE_DISK_FULL, ENOSPC},
+        {ERROR_WRITE_PROTECT, EROFS},      {ERROR_FILENAME_EXCED_RANGE, ENAMETOOLONG},
+        {ERROR_DIRECTORY, ENOTDIR},        {ERROR_NOT_ENOUGH_MEMORY, ENOMEM},
+        {ERROR_NOT_SUPPORTED, EOPNOTSUPP}, {ERROR_INVALID_FUNCTION, EOPNOTSUPP}};
+    for (const DWORD* pair : ERRORS)
+        if (pair[0] == error) return int(pair[1]);
+    return EIO;
 }
 
 int last_error() { return errno_of(GetLastError()); }
@@ -63,14 +50,10 @@ int result(BOOL ok) { return ok ? 0 : last_error(); }
 // The final path of an open file or folder, in the \\?\ form that takes
 // any length.
 std::wstring final_path(const Fd& fd) {
-    std::wstring path(512, L'\0');
-    for (;;) {
-        DWORD n = GetFinalPathNameByHandleW(handle_of(fd), &path[0], DWORD(path.size()),
-                                            FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-        if (n == 0) return L"";
-        if (n < path.size()) return path.substr(0, n);
-        path.resize(n + 1);
-    }
+    std::wstring path(32768, L'\0'); // the longest there is
+    DWORD n = GetFinalPathNameByHandleW(handle_of(fd), &path[0], DWORD(path.size()),
+                                        FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    return path.substr(0, n < path.size() ? n : 0);
 }
 
 std::wstring under(const Fd* folder, const std::string& name) {
@@ -79,29 +62,37 @@ std::wstring under(const Fd* folder, const std::string& name) {
     return name == "." ? path : path + L"\\" + wide(name);
 }
 
-bool is_folder(const Fd& fd) {
-    BY_HANDLE_FILE_INFORMATION info;
-    return GetFileInformationByHandle(handle_of(fd), &info) &&
-           (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+// The file's attributes, 0 when they cannot be had.
+DWORD attributes_of(const Fd& fd) {
+    FILE_BASIC_INFO basic;
+    return GetFileInformationByHandleEx(handle_of(fd), FileBasicInfo, &basic, sizeof basic)
+               ? basic.FileAttributes
+               : 0;
 }
+
+int set_attributes(const Fd& fd, DWORD attributes) {
+    FILE_BASIC_INFO basic = {}; // times of 0 are left as they are
+    basic.FileAttributes = attributes ? attributes : FILE_ATTRIBUTE_NORMAL;
+    return result(SetFileInformationByHandle(handle_of(fd), FileBasicInfo, &basic, sizeof basic));
+}
+
+// A call takes at most a DWORD's worth of bytes.
+DWORD step(size_t left) { return DWORD(left < (1u << 30) ? left : (1u << 30)); }
 
 int open_wide(const std::wstring& path, DWORD access, DWORD disposition, DWORD flags, Fd& out) {
     HANDLE h = CreateFileW(path.c_str(), access, SHARE_ALL, nullptr, disposition, flags, nullptr);
     if (h == INVALID_HANDLE_VALUE) return last_error();
     Fd opened(reinterpret_cast<intptr_t>(h));
     // A read-only file is written by no one, whoever runs the program.
-    BY_HANDLE_FILE_INFORMATION info;
-    if ((access & GENERIC_WRITE) && GetFileInformationByHandle(h, &info) &&
-        (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY))
+    if ((access & GENERIC_WRITE) && (attributes_of(opened) & FILE_ATTRIBUTE_READONLY))
         return EACCES;
     out = std::move(opened);
     return 0;
 }
 
+// The byte the lock covers lies far past the end of any file.
 int lock(const Fd& fd, bool take) {
-    OVERLAPPED at = {};
-    at.Offset = LOCK_LOW;
-    at.OffsetHigh = LOCK_HIGH;
+    OVERLAPPED at = {0, 0, {{0xFFFFFFFE, 0x7FFFFFFF}}, nullptr};
     if (!take) return result(UnlockFileEx(handle_of(fd), 0, 1, 0, &at));
     return result(LockFileEx(handle_of(fd), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0,
                              1, 0, &at));
@@ -115,8 +106,7 @@ const char OS_LINE_END[] = "\r\n";
 size_t os_root_length(const std::string& path) {
     if (path.size() >= 3 && path[1] == ':' && (path[2] == '/' || path[2] == '\\')) return 3;
     if (path.size() >= 2 && (path[0] == '/' || path[0] == '\\') && path[0] == path[1]) {
-        // \\server\share\ as one root
-        size_t server = path.find_first_of("/\\", 2);
+        size_t server = path.find_first_of("/\\", 2); // \\server\share\ is one root
         size_t share = server == std::string::npos ? server : path.find_first_of("/\\", server + 1);
         return share == std::string::npos ? path.size() : share + 1;
     }
@@ -145,16 +135,12 @@ int os_open(const Fd* folder, const std::string& name, OpenHow how, Fd& out) {
     return EOPNOTSUPP; // no file without a name here
 }
 
-bool os_path_only(const Fd&) { return false; }
-
 int os_stat(const Fd& fd, FileInfo& out) {
     BY_HANDLE_FILE_INFORMATION info;
     if (!GetFileInformationByHandle(handle_of(fd), &info)) return last_error();
     const bool folder = info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY;
-    out.kind = folder ? KIND_FOLDER : KIND_REGULAR;
-    // The owner may write what is not read-only; no one else counts here.
+    out.kind = folder ? KIND_FOLDER : KIND_REGULAR; // links are followed
     out.mode = folder ? 0755 : (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) ? 0444 : 0644;
-    out.owner = out.group = 0;
     out.device = info.dwVolumeSerialNumber;
     out.inode = uint64_t(info.nFileIndexHigh) << 32 | info.nFileIndexLow;
     out.size = uint64_t(info.nFileSizeHigh) << 32 | info.nFileSizeLow;
@@ -173,8 +159,6 @@ int os_stat_at(const Fd& folder, const std::string& name, FileInfo& out) {
     return error ? error : os_stat(fd, out);
 }
 
-int os_read_link(const Fd&, std::string&) { return ENOSYS; } // links are followed here
-
 int os_list(const Fd& folder, std::vector<std::string>& names) {
     WIN32_FIND_DATAW found;
     HANDLE search = FindFirstFileW((final_path(folder) + L"\\*").c_str(), &found);
@@ -189,15 +173,10 @@ int os_list(const Fd& folder, std::vector<std::string>& names) {
 }
 
 int os_read(const Fd& fd, uint8_t* data, size_t length, size_t& got) {
-    size_t done = 0;
-    while (done < length) {
-        DWORD n = 0;
-        DWORD want = DWORD(length - done < (1u << 30) ? length - done : (1u << 30));
-        if (!ReadFile(handle_of(fd), data + done, want, &n, nullptr)) return last_error();
-        if (n == 0) break;
-        done += n;
-    }
-    got = done;
+    DWORD n = 1;
+    for (got = 0; got < length && n > 0; got += n)
+        if (!ReadFile(handle_of(fd), data + got, step(length - got), &n, nullptr))
+            return last_error();
     return 0;
 }
 
@@ -208,18 +187,13 @@ int os_rewind(const Fd& fd) {
 
 int os_write_pieces(const Fd& fd, const FilePiece* pieces, size_t count) {
     if (int error = os_rewind(fd)) return error;
-    for (size_t i = 0; i < count; ++i) {
-        for (size_t done = 0; done < pieces[i].length;) {
-            DWORD n = 0;
-            DWORD want =
-                DWORD(pieces[i].length - done < (1u << 30) ? pieces[i].length - done : (1u << 30));
-            if (!WriteFile(handle_of(fd), pieces[i].data + done, want, &n, nullptr))
+    DWORD n = 1;
+    for (size_t i = 0; i < count; ++i)
+        for (size_t done = 0; done < pieces[i].length && n > 0; done += n)
+            if (!WriteFile(handle_of(fd), pieces[i].data + done, step(pieces[i].length - done), &n,
+                           nullptr))
                 return last_error();
-            if (n == 0) return EIO;
-            done += n;
-        }
-    }
-    return 0;
+    return n > 0 ? 0 : EIO;
 }
 
 int os_truncate(const Fd& fd, uint64_t size) {
@@ -229,18 +203,11 @@ int os_truncate(const Fd& fd, uint64_t size) {
     return result(SetEndOfFile(handle_of(fd)));
 }
 
-// A closing console ends the process from another thread; the editor's own
-// handler keeps its work, and a save's copy covers the rest.
-void os_hold_endings(EndingsHeld&) {}
-void os_release_endings(const EndingsHeld&) {}
-
 int os_flush(const Fd& fd) {
-    if (is_folder(fd)) return 0; // a folder's names are flushed with its files
+    // A folder's names are flushed with its files.
+    if (attributes_of(fd) & FILE_ATTRIBUTE_DIRECTORY) return 0;
     return result(FlushFileBuffers(handle_of(fd)));
 }
-
-int os_reserve(const Fd&, uint64_t) { return 0; }
-bool os_over_size_limit(uint64_t) { return false; }
 
 // Windows replaces only a closed file, so both are closed first, and the
 // file that then bears the name `to` is opened again and locked.
@@ -268,8 +235,6 @@ int os_link(const Fd& folder, const std::string& from, const std::string& to) {
         CreateHardLinkW(under(&folder, to).c_str(), under(&folder, from).c_str(), nullptr));
 }
 
-int os_link_unnamed(const Fd&, const Fd&, const std::string&) { return EOPNOTSUPP; }
-
 int os_unlink(const Fd& folder, const std::string& name) {
     return result(DeleteFileW(under(&folder, name).c_str()));
 }
@@ -281,11 +246,8 @@ int os_make_folder(const Fd* folder, const std::string& name, uint32_t) {
 // The attributes and the access list: what ReplaceFileW would carry over,
 // given to the new file before it takes the name.
 int os_copy_identity(const Fd& from, const std::string&, const Fd& to) {
-    FILE_BASIC_INFO basic;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
     PACL dacl = nullptr;
-    if (!GetFileInformationByHandleEx(handle_of(from), FileBasicInfo, &basic, sizeof basic))
-        return last_error();
     DWORD error = GetSecurityInfo(handle_of(from), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
                                   nullptr, nullptr, &dacl, nullptr, &descriptor);
     if (error == ERROR_SUCCESS && dacl)
@@ -293,49 +255,23 @@ int os_copy_identity(const Fd& from, const std::string&, const Fd& to) {
                                 nullptr, dacl, nullptr);
     LocalFree(descriptor);
     if (error != ERROR_SUCCESS && error != ERROR_NOT_SUPPORTED) return errno_of(error);
-    FILE_BASIC_INFO attributes = {};
-    attributes.FileAttributes = basic.FileAttributes & ~FILE_ATTRIBUTE_READONLY;
-    return result(
-        SetFileInformationByHandle(handle_of(to), FileBasicInfo, &attributes, sizeof attributes));
+    return set_attributes(to, attributes_of(from) & ~FILE_ATTRIBUTE_READONLY);
 }
 
 int os_set_mode(const Fd& fd, uint32_t mode) {
-    FILE_BASIC_INFO basic;
-    if (!GetFileInformationByHandleEx(handle_of(fd), FileBasicInfo, &basic, sizeof basic))
-        return last_error();
-    FILE_BASIC_INFO attributes = {};
-    attributes.FileAttributes = (mode & 0200) ? basic.FileAttributes & ~FILE_ATTRIBUTE_READONLY
-                                              : basic.FileAttributes | FILE_ATTRIBUTE_READONLY;
-    if (attributes.FileAttributes == 0) attributes.FileAttributes = FILE_ATTRIBUTE_NORMAL;
-    return result(
-        SetFileInformationByHandle(handle_of(fd), FileBasicInfo, &attributes, sizeof attributes));
+    const DWORD attributes = attributes_of(fd) & ~FILE_ATTRIBUTE_READONLY;
+    return set_attributes(fd, mode & 0200 ? attributes : attributes | FILE_ATTRIBUTE_READONLY);
 }
-
-uint32_t os_new_file_mode() { return 0666; }
-uint32_t os_user() { return 0; }
 
 std::string os_state_folder() {
     const wchar_t* local = _wgetenv(L"LOCALAPPDATA");
     return local && *local ? narrow(local, wcslen(local)) : "";
 }
 
-int os_try_lock(const Fd& fd) { return lock(fd, true); }
-
-void os_unlock(const Fd& fd) {
-    if (fd.valid()) lock(fd, false);
-}
-
-long os_lock_holder(const Fd&) { return 0; }
-void os_sleep_ms(long ms) { Sleep(DWORD(ms)); }
+void os_unlock(const Fd& fd) { fd.valid() && lock(fd, false); }
 
 bool os_random(uint8_t* bytes, size_t count) {
     return BCryptGenRandom(nullptr, bytes, ULONG(count), BCRYPT_USE_SYSTEM_PREFERRED_RNG) >= 0;
-}
-
-int os_stat_path(const std::string& path, FileInfo& out) {
-    Fd fd;
-    int error = os_open(nullptr, path, OPEN_NAME, fd);
-    return error ? error : os_stat(fd, out);
 }
 
 int os_folder_path(const Fd& folder, std::string& out) {
@@ -346,18 +282,19 @@ int os_folder_path(const Fd& folder, std::string& out) {
     return 0;
 }
 
-int os_real_path(const std::string& path, std::string& out) {
-    Fd fd;
-    int error = os_open(nullptr, path, OPEN_NAME, fd);
-    return error ? error : os_folder_path(fd, out);
-}
-
-int os_own_program(std::string& path) {
-    std::wstring own(32768, L'\0');
-    DWORD n = GetModuleFileNameW(nullptr, &own[0], DWORD(own.size()));
-    if (n == 0) return last_error();
-    path = narrow(own.data(), n);
-    return 0;
-}
-
-int os_exec(const std::string&, char**) { return ENOSYS; } // the editor runs in-process here
+// What Windows has no need of, or no way to tell: links are followed, no
+// file is unnamed, no one else owns what is the user's, no limit is set on
+// a file's size, and a closing console ends the process from another
+// thread, where the editor's own handler keeps its work.
+bool os_path_only(const Fd&) { return false; }
+int os_read_link(const Fd&, std::string&) { return ENOSYS; } // links are followed here
+int os_link_unnamed(const Fd&, const Fd&, const std::string&) { return EOPNOTSUPP; }
+long os_lock_holder(const Fd&) { return 0; }
+uint32_t os_new_file_mode() { return 0666; }
+uint32_t os_user() { return 0; }
+int os_reserve(const Fd&, uint64_t) { return 0; }
+bool os_over_size_limit(uint64_t) { return false; }
+void os_hold_endings(EndingsHeld&) {}
+void os_release_endings(const EndingsHeld&) {}
+void os_sleep_ms(long ms) { Sleep(DWORD(ms)); }
+int os_try_lock(const Fd& fd) { return lock(fd, true); }
