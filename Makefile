@@ -103,6 +103,8 @@ test-windows: build
 		-DKELBO_LINUX_TOOL=$(CURDIR)/$(BUILD_DIR)/kelbo-tool >/dev/null
 	cmake --build build-windows/test -j $(JOBS)
 	scripts/wine-run.sh --session ctest --test-dir build-windows/test --output-on-failure -j $(JOBS)
+	tests/windows/editor_under_wine.sh $(CURDIR)/$(BUILD_DIR)/kelbo-tool \
+		$(CURDIR)/build-windows/test/kelbo-tool.exe $(CURDIR)/scripts/wine-run.sh
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
