@@ -21,9 +21,11 @@ std::string recovery_record(const FileInfo& file) {
     return RECOVERY_TAG + std::string(numbers);
 }
 
-// `name`, cut so that it fits NAME_MAX with `tail` and a random part.
+// `name`, cut so that it fits a folder with `tail`, a random part and a
+// suffix of up to 8 bytes (a rescue's ".swaps" and ".origin").
 std::string stem(const std::string& name, const std::string& tail) {
-    return name.substr(0, std::min(name.size(), OS_NAME_MAX - tail.size() - RANDOM_PART)) + tail;
+    const size_t room = OS_NAME_MAX - tail.size() - RANDOM_PART - 8;
+    return name.substr(0, std::min(name.size(), room)) + tail;
 }
 
 // Whether only the caller may put names in the folder.
