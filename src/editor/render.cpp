@@ -134,6 +134,8 @@ std::string editor_caption(const Editor& e) {
     if (history_unsaved(a)) text += " (unsaved)";
     if (e.view.mode == MODE_HOLDING) text += " - holding view";
     if (a.holding_count > 0) text += " - " + std::to_string(a.holding_count) + " held";
+    if (e.view.mode == MODE_TILESET && a.selected_count > 0)
+        text += " - " + std::to_string(a.selected_count) + " selected";
     if (e.view.goto_open) text += " - go to: " + e.view.goto_digits;
     if (!e.view.message.empty()) text += " - " + e.view.message;
     return text + pointer_readout(e);

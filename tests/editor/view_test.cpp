@@ -48,6 +48,7 @@ TEST_F(EditorViewTest, CaptionNamesTheCellUnderThePointer) {
     move_to_position(0);
     EXPECT_EQ(name + " - at 0: tile 0", caption());
     click_position(33);
+    EXPECT_EQ(name + " - 1 selected - at 33: tile 33", caption());
     key(SDLK_x, KMOD_LCTRL);
     EXPECT_EQ(name + " - 1 held - at 33: empty", caption());
     press(SDL_BUTTON_WHEELDOWN, cx(33), cy(33)); // the view moves under a still pointer
@@ -81,7 +82,7 @@ TEST_F(EditorViewTest, GoToShowsSelectsAndClosesAsAsked) {
     keys({SDLK_2, SDLK_7, SDLK_BACKSPACE, SDLK_KP5});
     EXPECT_EQ(name + " - go to: 25", caption());
     key(SDLK_RETURN);
-    EXPECT_EQ(name, caption());
+    EXPECT_EQ(name + " - 1 selected", caption());
     EXPECT_EQ(2u, ed.view.scroll);
     EXPECT_EQ(V({25}), selected());
 
@@ -97,10 +98,10 @@ TEST_F(EditorViewTest, GoToShowsSelectsAndClosesAsAsked) {
     EXPECT_EQ(V({291}), selected());
     key(SDLK_g, KMOD_LCTRL);
     keys({SDLK_1, SDLK_2, SDLK_3, SDLK_4, SDLK_5, SDLK_6});
-    EXPECT_EQ(name + " - go to: 12345", caption());
+    EXPECT_EQ(name + " - 1 selected - go to: 12345", caption());
     key(SDLK_ESCAPE);
     EXPECT_TRUE(ed.view.running);
-    EXPECT_EQ(name, caption());
+    EXPECT_EQ(name + " - 1 selected", caption());
 
     key(SDLK_g, KMOD_LCTRL); // a click closes it and does its own work
     key(SDLK_5);
@@ -161,7 +162,7 @@ TEST_F(EditorViewTest, ZoomStepsBetweenOneAndFourAndDoublesEveryPixel) {
     for (int i = 0; i < 3; ++i) key(SDLK_KP_PLUS, KMOD_LCTRL);
     EXPECT_EQ(4, ed.view.scale);
     // The pointer stays on its window pixel, which now shows position 32.
-    EXPECT_EQ("Kelbo Tool - tiles.kts - at 32: tile 32", caption());
+    EXPECT_EQ("Kelbo Tool - tiles.kts - 1 selected - at 32: tile 32", caption());
     key(SDLK_MINUS, KMOD_RCTRL);
     EXPECT_EQ(3, ed.view.scale);
     for (int i = 0; i < 3; ++i) key(SDLK_KP_MINUS, KMOD_LCTRL);
