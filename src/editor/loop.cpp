@@ -154,6 +154,9 @@ bool loop_key(Editor& e, const SDL_keysym& key) {
     case SDLK_g:
         if (ctrl) open_go_to(v);
         return ctrl;
+    case SDLK_i:
+        if (ctrl) v.details = !v.details;
+        return ctrl;
     case SDLK_EQUALS:
     case SDLK_KP_PLUS:
         if (ctrl && v.scale < MAX_SCALE) set_scale(e, v.scale + 1);

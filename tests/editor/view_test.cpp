@@ -57,6 +57,11 @@ TEST_F(EditorViewTest, CaptionNamesTheCellUnderThePointer) {
     EXPECT_EQ(name + " - holding view - 1 held", caption()); // past the last held record
     move(5, 5);
     EXPECT_EQ(name + " - holding view - 1 held - held 0: tile 33", caption());
+    key(SDLK_i, KMOD_LCTRL);
+    EXPECT_EQ(name + " - holding view - 1 held - held 0: tile 33, image 33, a ea, b ae, words " +
+                  "fec25073 a3212183 0af0715c 93f3a9ec b9704783",
+              caption());
+    key(SDLK_i, KMOD_LCTRL);
     key(SDLK_TAB);
     key(SDLK_END);
     move(SCREEN_WIDTH - 1, SCREEN_HEIGHT - 1); // past the last tile, 294
@@ -72,6 +77,31 @@ TEST_F(EditorViewTest, CaptionNamesTheCellUnderThePointer) {
     focus(SDL_APPMOUSEFOCUS, 1);
     move(0, 0);
     EXPECT_EQ(name + " - 1 held - at 130: tile 130", caption());
+}
+
+// With details on, the readout gives the entries stored at every position.
+TEST_F(EditorViewTest, DetailsAreTheTablesAtEveryPositionOfBothSamples) {
+    for (bool large : {false, true}) {
+        editor_close(ed);
+        streams = make_sample_streams(large);
+        ASSERT_NO_FATAL_FAILURE(open_streams());
+        key(SDLK_i, KMOD_LCTRL);
+        const uint32_t n = capacity_of(streams);
+        for (uint32_t p = 0; p < arr().tile_count; ++p) {
+            auto u32 = [&](uint32_t table) {
+                return read_u32_le(streams.info, TABLES_OFFSET + table * n + 4 * p);
+            };
+            char want[128];
+            snprintf(want, sizeof want,
+                     "%u: tile %u, image %u, a %02x, b %02x, words %08x %08x %08x %08x %08x", p, p,
+                     u32(2) / IMAGE_BYTES, streams.info[TABLES_OFFSET + p],
+                     streams.info[TABLES_OFFSET + n + p], u32(6), u32(10), u32(14), u32(18),
+                     u32(22));
+            ed.view.scroll = std::min(p / GRID_COLUMNS, ed.view.max_scroll);
+            move_to_position(p);
+            ASSERT_EQ("Kelbo Tool - tiles.kts - at " + std::string(want), caption());
+        }
+    }
 }
 
 TEST_F(EditorViewTest, GoToShowsSelectsAndClosesAsAsked) {

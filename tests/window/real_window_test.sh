@@ -7,7 +7,7 @@
 #
 # Leaves OUTPUT_FOLDER/editor.png, the window after an undo past the save;
 # its caption then reads "Kelbo Tool - sample.tileset (unsaved) - 1 held -
-# 1 selected - at 40: tile 14".
+# 1 selected - at 40: tile 14", and with details on the tile's entries.
 set -euo pipefail
 
 if [[ $# -ne 3 ]]; then
@@ -118,12 +118,15 @@ done
 # The pointer is still over position 40.
 expect_caption "Kelbo Tool - sample.tileset - 1 selected - saved - at 40: tile 14"
 ctrl_key z # the fill, back past the save
-expect_caption "Kelbo Tool - sample.tileset (unsaved) - 1 held - 1 selected - at 40: tile 14"
+ctrl_key i # details
+tile14="tile 14, image 14, a 65, b b7, words 8b626ea7 a9eb2e6f 925d680a 69d4ae0f 6cfad652"
+expect_caption "Kelbo Tool - sample.tileset (unsaved) - 1 held - 1 selected - at 40: $tile14"
 sleep 0.3
 xwd -id "$win" -silent >"$work/editor.xwd" || fail "xwd could not capture the window"
 python3 "$here/xwd.py" "$work/editor.xwd" "$out/editor.png" || fail "could not convert the screenshot"
 ctrl_key y
-expect_caption "Kelbo Tool - sample.tileset - 1 selected - at 40: tile 14"
+expect_caption "Kelbo Tool - sample.tileset - 1 selected - at 40: $tile14"
+ctrl_key i
 
 # Zoomed in, the window shows the same picture with each pixel doubled, and
 # a click lands on the position it is over.
