@@ -18,7 +18,8 @@ extern const ModeHandlers VIEW_HANDLERS[2]; // by EditorMode
 // Control, Shift and their kind: pressed alone they mean nothing yet.
 bool is_modifier_key(SDLKey sym);
 
-// The go-to prompt (Ctrl+G): digits, Backspace, Enter goes, Escape closes.
+// The go-to prompt (Ctrl+G): digits, Backspace, Enter goes, Escape closes;
+// `i` before any digit turns it into the find-by-picture prompt.
 void open_go_to(View& v);
 void close_go_to(View& v);
 // A key pressed while the prompt is open; false when the prompt closed

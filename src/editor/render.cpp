@@ -148,7 +148,8 @@ std::string editor_caption(const Editor& e) {
     if (a.holding_count > 0) text += " - " + std::to_string(a.holding_count) + " held";
     if (e.view.mode == MODE_TILESET && a.selected_count > 0)
         text += " - " + std::to_string(a.selected_count) + " selected";
-    if (e.view.goto_open) text += " - go to: " + e.view.goto_digits;
+    if (e.view.goto_open)
+        text += (e.view.find_image ? " - find image: " : " - go to: ") + e.view.goto_digits;
     if (!e.view.message.empty()) text += " - " + e.view.message;
     return text + pointer_readout(e);
 }

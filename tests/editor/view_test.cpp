@@ -1,5 +1,5 @@
-// Where the user stands: the pointer readout in the caption, the go-to
-// prompt, the keys that move the view, the zoom, and modifiers taken from
+// Where the user stands: the pointer readout in the caption, the go-to and
+// find prompt, the keys that move the view, the zoom, and modifiers taken from
 // the events rather than from the keyboard's state at handling time.
 #include "editor_support.h"
 #include "window.h"
@@ -105,6 +105,7 @@ TEST_F(EditorViewTest, DetailsAreTheTablesAtEveryPositionOfBothSamples) {
 }
 
 TEST_F(EditorViewTest, GoToShowsSelectsAndClosesAsAsked) {
+    set_image_offset(250, 17 * IMAGE_BYTES);
     ASSERT_NO_FATAL_FAILURE(open_streams());
     const std::string name = "Kelbo Tool - tiles.kts";
     key(SDLK_g, KMOD_LCTRL);
@@ -146,6 +147,23 @@ TEST_F(EditorViewTest, GoToShowsSelectsAndClosesAsAsked) {
     keys({SDLK_0, SDLK_RETURN});
     EXPECT_EQ(0u, ed.view.scroll);
     EXPECT_EQ(V(), selected());
+
+    // `i` first finds the tiles using an image, each after the last found.
+    focus(SDL_APPMOUSEFOCUS, 0); // the pointer's readout aside
+    key(SDLK_g, KMOD_LCTRL);
+    keys({SDLK_i, SDLK_1, SDLK_7});
+    EXPECT_EQ(name + " - find image: 17", caption());
+    key(SDLK_ESCAPE);
+    for (uint32_t p : {17, 250, 17}) {
+        key(SDLK_g, KMOD_LCTRL);
+        keys({SDLK_i, SDLK_1, SDLK_7, SDLK_RETURN});
+        EXPECT_EQ(V({p}), selected());
+        EXPECT_EQ(std::min(p / GRID_COLUMNS, ed.view.max_scroll), ed.view.scroll);
+    }
+    key(SDLK_g, KMOD_LCTRL);
+    keys({SDLK_i, SDLK_3, SDLK_0, SDLK_0, SDLK_RETURN});
+    EXPECT_EQ(name + " - 1 selected - no tile uses image 300", caption());
+    EXPECT_EQ(V({17}), selected());
 }
 
 TEST_F(EditorViewTest, ArrowsHomeAndEndMoveTheTilesetView) {

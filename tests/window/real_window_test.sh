@@ -126,7 +126,15 @@ xwd -id "$win" -silent >"$work/editor.xwd" || fail "xwd could not capture the wi
 python3 "$here/xwd.py" "$work/editor.xwd" "$out/editor.png" || fail "could not convert the screenshot"
 ctrl_key y
 expect_caption "Kelbo Tool - sample.tileset - 1 selected - at 40: $tile14"
+
+# Found by its picture, tile 17 tops the view, selected; details still on.
+ctrl_key g
+xdotool key i 1 7 Return
+move_to $((7 * 32 + 16)) 16
+expect_caption "Kelbo Tool - sample.tileset - 1 selected - at 17: tile 17, image 17, a 7a, b de, \
+words b4d1bb91 6145a9d6 0eaf2148 e5e46d20 78a45a21"
 ctrl_key i
+xdotool key Home
 
 # Zoomed in, the window shows the same picture with each pixel doubled, and
 # a click lands on the position it is over.
