@@ -29,9 +29,10 @@ enum EditorMode { MODE_TILESET = 0, MODE_HOLDING = 1 };
 struct View {
     EditorMode mode = MODE_TILESET;
     uint32_t scroll = 0, max_scroll = 0;
-    int scale = 1;           // each picture pixel is scale x scale on the screen
-    bool goto_open = false;  // the go-to prompt
-    bool find_image = false; // turned into the find-by-picture prompt
+    int scale = 1;                             // each picture pixel is scale x scale on the screen
+    int desktop_width = 0, desktop_height = 0; // as at the start; 0 when not known
+    bool goto_open = false;                    // the go-to prompt
+    bool find_image = false;                   // turned into the find-by-picture prompt
     std::string goto_digits;
     std::string message;       // what the last key or click led to, for the caption
     std::string caption;       // as last set

@@ -159,7 +159,7 @@ bool loop_key(Editor& e, const SDL_keysym& key) {
         return ctrl;
     case SDLK_EQUALS:
     case SDLK_KP_PLUS:
-        if (ctrl && v.scale < MAX_SCALE) set_scale(e, v.scale + 1);
+        if (ctrl && v.scale < MAX_SCALE) zoom_in(e);
         return ctrl;
     case SDLK_MINUS:
     case SDLK_KP_MINUS:

@@ -217,6 +217,10 @@ TEST_F(EditorViewTest, ZoomStepsBetweenOneAndFourAndDoublesEveryPixel) {
     EXPECT_EQ(1, ed.view.scale);
     EXPECT_EQ(ed.surfaces.screen, canvas(ed.surfaces));
     EXPECT_EQ(SCREEN_WIDTH, ed.surfaces.screen->w);
+    ed.view.desktop_height = 2 * SCREEN_HEIGHT; // a desktop that holds scale 2 at most
+    for (int i = 0; i < 2; ++i) key(SDLK_EQUALS, KMOD_LCTRL);
+    EXPECT_EQ(2, ed.view.scale);
+    EXPECT_EQ("largest zoom for this screen", ed.view.message);
 
     editor_close(ed);
     setenv("KELBO_SCALE", "3", 1);

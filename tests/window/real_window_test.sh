@@ -163,6 +163,8 @@ for y in range(h2):
 EOF
 click_at $((2 * (1 * 32 + 16))) $((2 * (5 * 32 + 16))) # position 51
 expect_caption "Kelbo Tool - sample.tileset - 1 selected - at 51: tile 51"
+ctrl_key equal # 960 pixels wide: more than the screen
+expect_caption "Kelbo Tool - sample.tileset - 1 selected - largest zoom for this screen - at 51: tile 51"
 ctrl_key minus
 
 # Tile 57 to position 3 in two actions; with that unsaved, Escape only asks,
