@@ -244,3 +244,16 @@ bool go_to_key(View& v, Arrangement& a, const SDL_keysym& key) {
     default: close_go_to(v); return false;
     }
 }
+
+void undo_or_redo(View& v, Arrangement& a, bool redo) {
+    const std::vector<uint32_t> before = a.origin;
+    if (!(redo ? history_redo(a) : history_undo(a))) return;
+    uint32_t first = NO_POSITION;
+    for (uint32_t p = 0; p < a.tile_count; ++p) {
+        if (a.origin[p] == before[p]) continue;
+        const uint32_t row = p / GRID_COLUMNS;
+        if (row >= v.scroll && row < v.scroll + GRID_ROWS) return; // in view already
+        if (first == NO_POSITION) first = p;
+    }
+    if (first != NO_POSITION) v.scroll = std::min(first / GRID_COLUMNS, v.max_scroll);
+}

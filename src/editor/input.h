@@ -25,3 +25,7 @@ void close_go_to(View& v);
 // A key pressed while the prompt is open; false when the prompt closed
 // without taking it, and the key is then handled as usual.
 bool go_to_key(View& v, Arrangement& a, const SDL_keysym& key);
+
+// Undo or redo; the tileset view then shows a position it changed, unless
+// one is in view already.
+void undo_or_redo(View& v, Arrangement& a, bool redo);

@@ -146,10 +146,7 @@ bool loop_key(Editor& e, const SDL_keysym& key) {
     case SDLK_y:
     case SDLK_z: // Ctrl+Z undoes, Ctrl+Y and Ctrl+Shift+Z redo; not while a drag goes on
         if (!ctrl || e.pointer.painting || e.pointer.carrying) return ctrl;
-        if (key.sym == SDLK_z && !(key.mod & KMOD_SHIFT))
-            history_undo(a);
-        else
-            history_redo(a);
+        undo_or_redo(v, a, key.sym == SDLK_y || (key.mod & KMOD_SHIFT));
         return true;
     case SDLK_g:
         if (ctrl) open_go_to(v);

@@ -481,6 +481,17 @@ TEST_F(EditorUndoTest, ShiftRightClickMovesTheBlockAsOneEdit) {
     EXPECT_EQ(V({9}), selected());
 }
 
+TEST_F(EditorUndoTest, UndoAndRedoShowWhatTheyChanged) {
+    select_positions({5});
+    key(SDLK_END);
+    right_click(cx(295), cy(295)); // rows 0 and 29
+    undo();
+    EXPECT_EQ(14u, ed.view.scroll);           // 295 is in view
+    for (int i = 0; i < 9; ++i) key(SDLK_UP); // rows 5 to 20
+    redo();
+    EXPECT_EQ(0u, ed.view.scroll);
+}
+
 TEST_F(EditorUndoTest, NewEditDropsWhatCouldBeRedone) {
     select_positions({5});
     undo(); // selecting made no edit
