@@ -37,7 +37,7 @@ struct View {
     std::string message;       // what the last key or click led to, for the caption
     std::string caption;       // as last set
     bool details = false;      // the pointer readout shows the tile's entries
-    bool quit_pending = false; // a quit with unsaved work was asked for once
+    bool quit_pending = false; // a quit with unsaved or held work was asked for once
     bool running = false;
 };
 

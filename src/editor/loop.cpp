@@ -113,9 +113,10 @@ void follow_input(Pointer& mouse, int scale, SDL_Event& event) {
     }
 }
 
-// Escape or a window close: with unsaved tables the first only asks.
+// Escape or a window close: with unsaved tables or held tiles the first
+// only asks.
 void ask_to_quit(View& v, const Arrangement& a) {
-    if (v.quit_pending || !history_unsaved(a)) {
+    if (v.quit_pending || (!history_unsaved(a) && a.holding_count == 0)) {
         v.running = false;
         return;
     }
