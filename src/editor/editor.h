@@ -1,12 +1,14 @@
 // The editor's state: one window showing a 320 x 512 picture, scaled by a
 // whole number, with two views (the tileset grid and the holding area).
 // Every part takes the Editor, or the part of it it needs. The loop uses
-// the window, input and render parts, input uses render, none the loop.
+// the window, input, help and render parts, input uses render, none the
+// loop.
 #pragma once
 
 #include "../session/session.h"
 
 #include <SDL.h>
+#include <SDL_ttf.h>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -37,6 +39,7 @@ struct View {
     std::string message;       // what the last key or click led to, for the caption
     std::string caption;       // as last set
     bool details = false;      // the pointer readout shows the tile's entries
+    bool help_open = false;    // the help sheet over the grid
     bool quit_pending = false; // a quit with unsaved or held work was asked for once
     bool running = false;
 };
@@ -60,6 +63,11 @@ struct FreeSurface {
 };
 using Surface = std::unique_ptr<SDL_Surface, FreeSurface>;
 
+struct CloseFont {
+    void operator()(TTF_Font* font) const { TTF_CloseFont(font); }
+};
+using Font = std::unique_ptr<TTF_Font, CloseFont>;
+
 struct Surfaces {
     SDL_Surface* screen = nullptr; // the window; SDL's own
     Surface picture;               // above scale 1, drawn apart and scaled onto the screen
@@ -67,6 +75,8 @@ struct Surfaces {
     Surface image_window;          // a 32 x 32 view moved over the stream
     Surface frame;
     Surface empty_marker;
+    Font font;    // the help sheet's; none without the DejaVu font
+    Surface help; // the sheet, drawn on its first showing
 };
 
 // What is drawn on: the screen itself at scale 1.

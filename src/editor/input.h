@@ -4,8 +4,8 @@
 #include "editor.h"
 
 // A view's handlers; the loop takes Tab, Escape, 1, 2, Ctrl+Z / Ctrl+Y
-// (undo and redo), Ctrl+G (go to), Ctrl+I (details) and the zoom keys
-// before them.
+// (undo and redo), Ctrl+G (go to), Ctrl+I (details), F1 (help) and the
+// zoom keys before them.
 struct ModeHandlers {
     void (*key_down)(Editor& e, const SDL_KeyboardEvent& key);
     void (*button_down)(Editor& e, const SDL_MouseButtonEvent& button);

@@ -1,5 +1,6 @@
 #include "loop.h"
 
+#include "help.h"
 #include "input.h"
 #include "render.h"
 #include "window.h"
@@ -155,6 +156,7 @@ bool loop_key(Editor& e, const SDL_keysym& key) {
     case SDLK_i:
         if (ctrl) v.details = !v.details;
         return ctrl;
+    case SDLK_F1: open_help(e); return true;
     case SDLK_EQUALS:
     case SDLK_KP_PLUS:
         if (ctrl && v.scale < MAX_SCALE) zoom_in(e);
@@ -200,6 +202,7 @@ bool editor_open(Editor& e, const char* path) {
     bool ok = init_video();
     if (ok) {
         watch_for_endings(e);
+        load_help_font(e.surfaces);
         show_caption(e);
         ok = open_window(e);
     }
@@ -215,6 +218,7 @@ void editor_handle_event(Editor& e, const SDL_Event& received) {
     SDL_Event event = received;
     follow_input(e.pointer, e.view.scale, event);
     const ModeHandlers& view = VIEW_HANDLERS[e.view.mode];
+    if (help_takes(e.view, event)) event.type = SDL_NOEVENT; // nothing else sees it
     if (event.type == SDL_KEYDOWN || event.type == SDL_MOUSEBUTTONDOWN) new_press(e.view, event);
     switch (event.type) {
     case SDL_KEYDOWN:
@@ -236,6 +240,7 @@ void editor_handle_event(Editor& e, const SDL_Event& received) {
     if (!s.screen) return;
     show_caption(e);
     VIEW_HANDLERS[e.view.mode].render(e);
+    if (e.view.help_open) draw_help(s);
     if (s.picture) draw_scaled(s.picture.get(), s.screen, e.view.scale);
     SDL_Flip(s.screen);
 }
@@ -268,6 +273,7 @@ int editor_run(Editor& e) {
 
 void editor_close(Editor& e) {
     e.surfaces = Surfaces{}; // the screen is SDL_Quit's to free
+    TTF_Quit();
     stop_watching();
     SDL_Quit();
     session_close(e.session);

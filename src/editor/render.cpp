@@ -151,6 +151,7 @@ std::string editor_caption(const Editor& e) {
     if (e.view.goto_open)
         text += (e.view.find_image ? " - find image: " : " - go to: ") + e.view.goto_digits;
     if (!e.view.message.empty()) text += " - " + e.view.message;
+    if (e.view.help_open) text += " - help";
     return text + pointer_readout(e);
 }
 

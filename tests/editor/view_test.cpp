@@ -1,6 +1,7 @@
 // Where the user stands: the pointer readout in the caption, the go-to and
-// find prompt, the keys that move the view, the zoom, and modifiers taken from
-// the events rather than from the keyboard's state at handling time.
+// find prompt, the keys that move the view, the zoom, the help sheet, and
+// modifiers taken from the events rather than from the keyboard's state at
+// handling time.
 #include "editor_support.h"
 #include "window.h"
 
@@ -239,6 +240,23 @@ TEST_F(EditorViewTest, StartingScaleFitsTheDesktopUnlessSet) {
     EXPECT_EQ(4, starting_scale("4", 800, 600));
     for (const char* bad : {"0", "5", "", "22", "2x", "-1"})
         EXPECT_EQ(2, starting_scale(bad, 2560, 1440)) << bad;
+}
+
+TEST_F(EditorViewTest, HelpSheetCoversTheGridUntilAnyPress) {
+    ASSERT_NO_FATAL_FAILURE(open_streams());
+    click_position(14);
+    key(SDLK_F1);
+    EXPECT_EQ("Kelbo Tool - tiles.kts - 1 selected - help - at 14: tile 14", caption());
+    EXPECT_NE(palette_colour(16), pixel(28, 28)); // position 0's ground is under it
+    key(SDLK_LCTRL);
+    key(SDLK_x, KMOD_LCTRL); // only closes it
+    EXPECT_EQ(0u, arr().holding_count);
+    EXPECT_EQ(palette_colour(16), pixel(28, 28));
+    ed.surfaces.help.reset(); // as if the font had not been found
+    ed.surfaces.font.reset();
+    key(SDLK_F1);
+    EXPECT_EQ("Kelbo Tool - tiles.kts - 1 selected - help needs the DejaVu font - at 14: tile 14",
+              caption());
 }
 
 TEST_F(EditorViewTest, MouseModifiersComeFromKeyEventsInOrder) {
