@@ -114,8 +114,6 @@ TEST_F(CliTest, HelpVersionAndUnknownOptions) {
     ProcessResult help = run_tool({"--help"});
     EXPECT_EQ(0, help.status);
     EXPECT_EQ(0u, help.out.find("Usage: kelbo-tool TILESET\n")) << help.out;
-    const std::string last = "In the editor, F1 shows the keys; man kelbo-tool tells the rest.\n";
-    EXPECT_EQ(last, help.out.substr(help.out.size() - last.size()));
     EXPECT_EQ(help.out, run_tool({"-h", tiles}).out);
     expect_output(run_tool({"--version"}), std::string("kelbo-tool ") + KELBO_VERSION + "\n", 0);
     expect_output(run_tool({"--tiles", list}),
