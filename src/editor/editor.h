@@ -1,8 +1,8 @@
 // The editor's state: one window showing a 320 x 512 picture, scaled by a
 // whole number, with two views (the tileset grid and the holding area).
 // Every part takes the Editor, or the part of it it needs. The loop uses
-// the window, input, help and render parts, input uses render, none the
-// loop.
+// the window, input, help and render parts, input uses render, help uses
+// input, none the loop.
 #pragma once
 
 #include "../session/session.h"
