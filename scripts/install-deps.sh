@@ -3,7 +3,9 @@
 # Usage: install-deps.sh build|test|bench|fuzz|package
 set -euo pipefail
 
-build=(build-essential cmake pkg-config zlib1g-dev libsdl1.2-dev libpng-dev libacl1-dev libattr1-dev)
+# SDL_ttf and the DejaVu font draw the editor's help sheet.
+build=(build-essential cmake pkg-config zlib1g-dev libsdl1.2-dev libpng-dev libacl1-dev libattr1-dev
+    libsdl-ttf2.0-dev fonts-dejavu-core)
 case "${1:-build}" in
 build) want=("${build[@]}") ;;
 test) want=("${build[@]}" libgtest-dev xvfb xauth xdotool x11-apps python3 groff-base clang

@@ -1,7 +1,8 @@
 // The editor's state: one window showing a 320 x 512 picture, scaled by a
 // whole number, with two views (the tileset grid and the holding area).
 // Every part takes the Editor, or the part of it it needs. The loop uses
-// the window, input and render parts, input uses render, none the loop.
+// the window, input, help and render parts, input uses render, help uses
+// input, none the loop.
 #pragma once
 
 #include "../session/session.h"
@@ -29,12 +30,16 @@ enum EditorMode { MODE_TILESET = 0, MODE_HOLDING = 1 };
 struct View {
     EditorMode mode = MODE_TILESET;
     uint32_t scroll = 0, max_scroll = 0;
-    int scale = 1;          // each picture pixel is scale x scale on the screen
-    bool goto_open = false; // the go-to prompt
+    int scale = 1;                             // each picture pixel is scale x scale on the screen
+    int desktop_width = 0, desktop_height = 0; // as at the start; 0 when not known
+    bool goto_open = false;                    // the go-to prompt
+    bool find_image = false;                   // turned into the find-by-picture prompt
     std::string goto_digits;
     std::string message;       // what the last key or click led to, for the caption
     std::string caption;       // as last set
-    bool quit_pending = false; // a quit with unsaved work was asked for once
+    bool details = false;      // the pointer readout shows the tile's entries
+    bool help_open = false;    // the help sheet over the grid
+    bool quit_pending = false; // a quit with unsaved or held work was asked for once
     bool running = false;
 };
 
@@ -57,6 +62,13 @@ struct FreeSurface {
 };
 using Surface = std::unique_ptr<SDL_Surface, FreeSurface>;
 
+// The help sheet's font (help.cpp): a build without SDL_ttf has none.
+struct HelpFont;
+struct CloseFont {
+    void operator()(HelpFont* font) const;
+};
+using Font = std::unique_ptr<HelpFont, CloseFont>;
+
 struct Surfaces {
     SDL_Surface* screen = nullptr; // the window; SDL's own
     Surface picture;               // above scale 1, drawn apart and scaled onto the screen
@@ -64,6 +76,8 @@ struct Surfaces {
     Surface image_window;          // a 32 x 32 view moved over the stream
     Surface frame;
     Surface empty_marker;
+    Font font;    // the help sheet's; none without the DejaVu font
+    Surface help; // the sheet, drawn on its first showing
 };
 
 // What is drawn on: the screen itself at scale 1.

@@ -181,6 +181,21 @@ void go(View& v, Arrangement& a, uint32_t p) {
     if (p != 0) set_selected(a, p, 1); // position 0 is never selected
 }
 
+// Goes to the first tile using the image after the lowest selected
+// position (or 0), round from position 1 back to it: repeated, it steps
+// through them all.
+void go_to_image(View& v, Arrangement& a, uint32_t image) {
+    const uint32_t start = a.selected_count ? next_selected_after(a, 0) : 0;
+    for (uint32_t i = 1; i <= a.tile_count; ++i) {
+        const uint32_t p = (start + i) % a.tile_count;
+        if (p != 0 && a.origin[p] != 0 && a.info.image_offset[p] / IMAGE_BYTES == image) {
+            go(v, a, p);
+            return;
+        }
+    }
+    v.message = "no tile uses image " + std::to_string(image);
+}
+
 } // namespace
 
 const ModeHandlers VIEW_HANDLERS[2] = {
@@ -194,12 +209,17 @@ void open_go_to(View& v) {
 
 void close_go_to(View& v) {
     v.goto_open = false;
+    v.find_image = false;
     v.goto_digits.clear();
 }
 
 bool go_to_key(View& v, Arrangement& a, const SDL_keysym& key) {
     // A modifier on its own means nothing yet, and must not close it.
     if (is_modifier_key(key.sym)) return true;
+    if (key.sym == SDLK_i && !(key.mod & KMOD_CTRL) && !v.find_image && v.goto_digits.empty()) {
+        v.find_image = true;
+        return true;
+    }
     int digit = digit_of(key.sym);
     if (digit >= 0) {
         if (v.goto_digits.size() < GOTO_DIGITS) v.goto_digits += char('0' + digit);
@@ -211,10 +231,29 @@ bool go_to_key(View& v, Arrangement& a, const SDL_keysym& key) {
         return true;
     case SDLK_RETURN:
     case SDLK_KP_ENTER:
-        if (!v.goto_digits.empty()) go(v, a, uint32_t(strtoul(v.goto_digits.c_str(), nullptr, 10)));
+        if (!v.goto_digits.empty()) {
+            const uint32_t number = uint32_t(strtoul(v.goto_digits.c_str(), nullptr, 10));
+            if (v.find_image)
+                go_to_image(v, a, number);
+            else
+                go(v, a, number);
+        }
         close_go_to(v);
         return true;
     case SDLK_ESCAPE: close_go_to(v); return true;
     default: close_go_to(v); return false;
     }
+}
+
+void undo_or_redo(View& v, Arrangement& a, bool redo) {
+    const std::vector<uint32_t> before = a.origin;
+    if (!(redo ? history_redo(a) : history_undo(a))) return;
+    uint32_t first = NO_POSITION;
+    for (uint32_t p = 0; p < a.tile_count; ++p) {
+        if (a.origin[p] == before[p]) continue;
+        const uint32_t row = p / GRID_COLUMNS;
+        if (row >= v.scroll && row < v.scroll + GRID_ROWS) return; // in view already
+        if (first == NO_POSITION) first = p;
+    }
+    if (first != NO_POSITION) v.scroll = std::min(first / GRID_COLUMNS, v.max_scroll);
 }

@@ -1,6 +1,7 @@
 #include "loop.h"
 
 #include "endings.h"
+#include "help.h"
 #include "input.h"
 #include "render.h"
 #include "window.h"
@@ -63,9 +64,10 @@ void follow_input(Pointer& mouse, int scale, SDL_Event& event) {
     }
 }
 
-// Escape or a window close: with unsaved tables the first only asks.
+// Escape or a window close: with unsaved tables or held tiles the first
+// only asks.
 void ask_to_quit(View& v, const Arrangement& a) {
-    if (v.quit_pending || !history_unsaved(a)) {
+    if (v.quit_pending || (!history_unsaved(a) && a.holding_count == 0)) {
         v.running = false;
         return;
     }
@@ -96,17 +98,18 @@ bool loop_key(Editor& e, const SDL_keysym& key) {
     case SDLK_y:
     case SDLK_z: // Ctrl+Z undoes, Ctrl+Y and Ctrl+Shift+Z redo; not while a drag goes on
         if (!ctrl || e.pointer.painting || e.pointer.carrying) return ctrl;
-        if (key.sym == SDLK_z && !(key.mod & KMOD_SHIFT))
-            history_undo(a);
-        else
-            history_redo(a);
+        undo_or_redo(v, a, key.sym == SDLK_y || (key.mod & KMOD_SHIFT));
         return true;
     case SDLK_g:
         if (ctrl) open_go_to(v);
         return ctrl;
+    case SDLK_i:
+        if (ctrl) v.details = !v.details;
+        return ctrl;
+    case SDLK_F1: open_help(e); return true;
     case SDLK_EQUALS:
     case SDLK_KP_PLUS:
-        if (ctrl && v.scale < MAX_SCALE) set_scale(e, v.scale + 1);
+        if (ctrl && v.scale < MAX_SCALE) zoom_in(e);
         return ctrl;
     case SDLK_MINUS:
     case SDLK_KP_MINUS:
@@ -149,6 +152,7 @@ bool editor_open(Editor& e, const char* path) {
     bool ok = init_video();
     if (ok) {
         watch_for_endings(e);
+        load_help_font(e.surfaces);
         show_caption(e);
         ok = open_window(e);
     }
@@ -164,6 +168,7 @@ void editor_handle_event(Editor& e, const SDL_Event& received) {
     SDL_Event event = received;
     follow_input(e.pointer, e.view.scale, event);
     const ModeHandlers& view = VIEW_HANDLERS[e.view.mode];
+    if (help_takes(e.view, event)) event.type = SDL_NOEVENT; // nothing else sees it
     if (event.type == SDL_KEYDOWN || event.type == SDL_MOUSEBUTTONDOWN) new_press(e.view, event);
     switch (event.type) {
     case SDL_KEYDOWN:
@@ -186,6 +191,7 @@ void editor_handle_event(Editor& e, const SDL_Event& received) {
     if (!s.screen) return;
     show_caption(e);
     VIEW_HANDLERS[e.view.mode].render(e);
+    if (e.view.help_open) draw_help(s);
     if (s.picture) draw_scaled(s.picture.get(), s.screen, e.view.scale);
     SDL_Flip(s.screen);
 }
@@ -218,6 +224,7 @@ int editor_run(Editor& e) {
 
 void editor_close(Editor& e) {
     e.surfaces = Surfaces{}; // the screen is SDL_Quit's to free
+    stop_help_font();
     stop_watching();
     SDL_Quit();
     session_close(e.session);

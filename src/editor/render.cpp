@@ -2,6 +2,7 @@
 #include "render.h"
 
 #include <cassert>
+#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -47,6 +48,18 @@ void invert_cell(SDL_Surface* screen, uint32_t column, uint32_t row) {
     if (SDL_MUSTLOCK(screen)) SDL_UnlockSurface(screen);
 }
 
+// "tile T", with details on followed by the tile's entries.
+std::string tile_readout(const View& v, const TileRecord& r) {
+    std::string text = "tile " + std::to_string(r.origin);
+    if (!v.details) return text;
+    char entries[96];
+    snprintf(entries, sizeof entries, ", image %u, a %02x, b %02x, words %08x %08x %08x %08x %08x",
+             unsigned(r.image_offset / IMAGE_BYTES), unsigned(r.attr_a), unsigned(r.attr_b),
+             unsigned(r.word1), unsigned(r.word2), unsigned(r.word3), unsigned(r.word4),
+             unsigned(r.word5));
+    return text + entries;
+}
+
 // " - at P: tile T", " - at P: empty" or " - held K: tile T" for the cell
 // under the pointer as the view now stands; nothing past the last tile or
 // held record, nor while the pointer is outside the window.
@@ -58,13 +71,12 @@ std::string pointer_readout(const Editor& e) {
     if (e.view.mode == MODE_HOLDING) {
         uint32_t k = row * GRID_COLUMNS + column;
         if (k >= a.holding_count) return "";
-        return " - held " + std::to_string(k) + ": tile " +
-               std::to_string(a.holding.records[k].origin);
+        return " - held " + std::to_string(k) + ": " + tile_readout(e.view, a.holding.records[k]);
     }
     if (!position_at(e, x, y, p)) return "";
     std::string at = " - at " + std::to_string(p) + ": ";
     if (p != 0 && a.origin[p] == 0) return at + "empty";
-    return at + "tile " + std::to_string(a.origin[p]);
+    return at + tile_readout(e.view, tile_to_record(a.info, p, a.origin[p]));
 }
 
 } // namespace
@@ -134,8 +146,12 @@ std::string editor_caption(const Editor& e) {
     if (history_unsaved(a)) text += " (unsaved)";
     if (e.view.mode == MODE_HOLDING) text += " - holding view";
     if (a.holding_count > 0) text += " - " + std::to_string(a.holding_count) + " held";
-    if (e.view.goto_open) text += " - go to: " + e.view.goto_digits;
+    if (e.view.mode == MODE_TILESET && a.selected_count > 0)
+        text += " - " + std::to_string(a.selected_count) + " selected";
+    if (e.view.goto_open)
+        text += (e.view.find_image ? " - find image: " : " - go to: ") + e.view.goto_digits;
     if (!e.view.message.empty()) text += " - " + e.view.message;
+    if (e.view.help_open) text += " - help";
     return text + pointer_readout(e);
 }
 

@@ -15,7 +15,8 @@ void render_holding_view(const Editor& e);
 void draw_scaled(SDL_Surface* picture, SDL_Surface* screen, int scale);
 
 // "Kelbo Tool - NAME", then as they apply " (unsaved)", " - holding view",
-// " - N held", the go-to prompt, the message and what the pointer is over.
+// " - N held", " - S selected", the go-to or find prompt, the message,
+// " - help" and what the pointer is over.
 std::string editor_caption(const Editor& e);
 // Sets the window's caption, only when its text changes.
 void show_caption(Editor& e);

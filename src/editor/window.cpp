@@ -92,8 +92,9 @@ bool init_video() {
 bool open_window(Editor& e) {
     // Asked before the first window, this is the desktop's size.
     const SDL_VideoInfo* desktop = SDL_GetVideoInfo();
-    int scale = starting_scale(getenv("KELBO_SCALE"), desktop ? desktop->current_w : 0,
-                               desktop ? desktop->current_h : 0);
+    e.view.desktop_width = desktop ? desktop->current_w : 0;
+    e.view.desktop_height = desktop ? desktop->current_h : 0;
+    int scale = starting_scale(getenv("KELBO_SCALE"), e.view.desktop_width, e.view.desktop_height);
     if (!open_at_scale(e, scale) && !(scale > 1 && open_at_scale(e, 1))) return false;
     const TilesetFile& t = e.session.tileset;
     if (t.image_block_count > 0) {
@@ -126,4 +127,15 @@ bool set_scale(Editor& e, int scale) {
         e.view.running = false;
     }
     return false;
+}
+
+void zoom_in(Editor& e) {
+    View& v = e.view;
+    const int scale = v.scale + 1;
+    // A desktop of unknown size sets no bound.
+    if ((v.desktop_width > 0 && SCREEN_WIDTH * scale > v.desktop_width) ||
+        (v.desktop_height > 0 && SCREEN_HEIGHT * scale > v.desktop_height))
+        v.message = "largest zoom for this screen";
+    else
+        set_scale(e, scale);
 }

@@ -13,3 +13,6 @@ bool open_window(Editor& e);
 int starting_scale(const char* setting, int desktop_width, int desktop_height);
 // Re-creates the window at another scale; false (scale kept) if it fails.
 bool set_scale(Editor& e, int scale);
+// One step up from a scale below MAX_SCALE, unless the window would then
+// be wider or taller than the desktop: that only says so.
+void zoom_in(Editor& e);

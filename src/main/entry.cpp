@@ -32,7 +32,8 @@ const char HELP[] = "Usage: kelbo-tool TILESET\n"
                     "Exit status: 0 done, 1 failed (--check: not a clean rearrangement),\n"
                     "2 wrong command line.\n"
                     "An option is only taken as the first argument; a file whose name\n"
-                    "starts with '-' is reached as ./NAME.\n";
+                    "starts with '-' is reached as ./NAME.\n"
+                    "In the editor, F1 shows the keys; man kelbo-tool tells the rest.\n";
 
 bool is(const char* argument, const char* option) { return strcmp(argument, option) == 0; }
 

@@ -279,10 +279,9 @@ TEST_F(EditorInputTest, ViewKeysWorkWithAnyModifiers) {
     EXPECT_FALSE(ed.view.running);
 }
 
-// With unsaved tables Escape or a window close only asks; a second one
-// quits, any other press takes the question back. Held tiles alone are
-// nothing unsaved: the file already holds them.
-TEST_F(EditorInputTest, QuitWithUnsavedTablesAsksOnce) {
+// With unsaved tables or held tiles Escape or a window close only asks; a
+// second one quits, any other press takes the question back.
+TEST_F(EditorInputTest, QuitWithUnsavedWorkAsksOnce) {
     const std::string asked = "unsaved changes: Escape again to quit";
     click_position(5);
     right_click(cx(7), cy(7));
@@ -306,6 +305,8 @@ TEST_F(EditorInputTest, QuitWithUnsavedTablesAsksOnce) {
     key(SDLK_z, KMOD_LCTRL); // back to the tables as loaded
     click_position(30);
     key(SDLK_x, KMOD_LCTRL);
+    quit_event();
+    EXPECT_EQ(asked, ed.view.message);
     quit_event();
     EXPECT_FALSE(ed.view.running);
 }
@@ -481,6 +482,17 @@ TEST_F(EditorUndoTest, ShiftRightClickMovesTheBlockAsOneEdit) {
     EXPECT_TRUE(snapshot() == moved);
     right_click(cx(9), cy(9), KMOD_LCTRL | KMOD_LSHIFT); // with Ctrl still a carry
     EXPECT_EQ(V({9}), selected());
+}
+
+TEST_F(EditorUndoTest, UndoAndRedoShowWhatTheyChanged) {
+    select_positions({5});
+    key(SDLK_END);
+    right_click(cx(295), cy(295)); // rows 0 and 29
+    undo();
+    EXPECT_EQ(14u, ed.view.scroll);           // 295 is in view
+    for (int i = 0; i < 9; ++i) key(SDLK_UP); // rows 5 to 20
+    redo();
+    EXPECT_EQ(0u, ed.view.scroll);
 }
 
 TEST_F(EditorUndoTest, NewEditDropsWhatCouldBeRedone) {

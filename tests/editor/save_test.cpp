@@ -63,7 +63,8 @@ TEST_F(EditorSaveTest, CaptionTellsNameUnsavedViewAndHeldTiles) {
     EXPECT_EQ("Kelbo Tool - tiles.kts - 10 held - at 14: empty", caption());
     click_position(40);
     key(SDLK_v, KMOD_LCTRL);
-    EXPECT_EQ("Kelbo Tool - tiles.kts (unsaved) - 10 held - at 40: tile 10", caption());
+    EXPECT_EQ("Kelbo Tool - tiles.kts (unsaved) - 10 held - 1 selected - at 40: tile 10",
+              caption());
     key(SDLK_2);
     EXPECT_EQ("Kelbo Tool - tiles.kts (unsaved) - holding view - 10 held", caption());
     key(SDLK_DELETE);
@@ -74,13 +75,13 @@ TEST_F(EditorSaveTest, CaptionTellsNameUnsavedViewAndHeldTiles) {
     EXPECT_EQ("Kelbo Tool - tiles.kts - holding view - 10 held", caption());
     key(SDLK_1);
     key(SDLK_z, KMOD_LCTRL);
-    EXPECT_EQ("Kelbo Tool - tiles.kts - at 40: tile 40", caption());
+    EXPECT_EQ("Kelbo Tool - tiles.kts - 10 selected - at 40: tile 40", caption());
 
     click_position(30);
     right_click(cx(31), cy(31));
-    EXPECT_EQ("Kelbo Tool - tiles.kts (unsaved) - at 31: tile 30", caption());
+    EXPECT_EQ("Kelbo Tool - tiles.kts (unsaved) - 1 selected - at 31: tile 30", caption());
     key(SDLK_s, KMOD_LCTRL);
-    EXPECT_EQ("Kelbo Tool - tiles.kts - saved - at 31: tile 30", caption());
+    EXPECT_EQ("Kelbo Tool - tiles.kts - 1 selected - saved - at 31: tile 30", caption());
     EXPECT_EQ(caption(), ed.view.caption);
 }
 
@@ -95,19 +96,19 @@ TEST_F(EditorSaveTest, UndoGoesPastASave) {
     EXPECT_EQ(40u, arr().origin[40]);
     EXPECT_EQ(0u, arr().origin[14]);
     EXPECT_EQ(V({14}), held_origins());
-    EXPECT_EQ("Kelbo Tool - tiles.kts (unsaved) - 1 held - at 40: tile 40", caption());
+    EXPECT_EQ("Kelbo Tool - tiles.kts (unsaved) - 1 held - 1 selected - at 40: tile 40", caption());
     EXPECT_EQ(saved, read_bytes(path)); // undo touches only the editor
     key(SDLK_y, KMOD_LCTRL);
     key(SDLK_y, KMOD_LCTRL);
-    EXPECT_EQ("Kelbo Tool - tiles.kts - at 40: tile 14", caption());
+    EXPECT_EQ("Kelbo Tool - tiles.kts - 1 selected - at 40: tile 14", caption());
 
     // Undone to the tables as loaded and saved again: an empty swap list.
     for (int i = 0; i < 3; ++i) key(SDLK_z, KMOD_LCTRL);
-    EXPECT_EQ("Kelbo Tool - tiles.kts (unsaved) - at 40: tile 40", caption());
+    EXPECT_EQ("Kelbo Tool - tiles.kts (unsaved) - 1 selected - at 40: tile 40", caption());
     key(SDLK_s, KMOD_LCTRL);
     EXPECT_EQ("", read_text(path + ".swaps"));
     EXPECT_EQ(streams.info, unpacked_stream(read_bytes(path), STREAM_INFO));
-    EXPECT_EQ("Kelbo Tool - tiles.kts - saved - at 40: tile 40", caption());
+    EXPECT_EQ("Kelbo Tool - tiles.kts - 1 selected - saved - at 40: tile 40", caption());
 }
 
 // What came of a save that did not happen, as printed and in the caption;
@@ -118,8 +119,8 @@ TEST_F(EditorSaveTest, SaveThatDidNotHappenSaysWhy) {
     ASSERT_TRUE(write_text(dir.file("theirs.txt"), "5 7\n"));
     run_process({KELBO_TOOL_PATH, path, dir.file("theirs.txt")});
     EXPECT_EQ("Tileset file has changed since it was opened: " + path + "\n", ctrl_s());
-    EXPECT_EQ("Kelbo Tool - tiles.kts (unsaved) - not saved: the file changed on disk; Ctrl+S "
-              "again to overwrite - at 40: tile 14",
+    EXPECT_EQ("Kelbo Tool - tiles.kts (unsaved) - 1 selected - not saved: the file changed on "
+              "disk; Ctrl+S again to overwrite - at 40: tile 14",
               caption());
 
     struct rlimit saved; // under a file size limit smaller than the tileset

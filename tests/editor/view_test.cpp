@@ -1,6 +1,6 @@
-// Where the user stands: the pointer readout in the caption, the go-to
-// prompt, the keys that move the view, the zoom, and modifiers taken from
-// the events rather than from the keyboard's state at handling time.
+// Where the user stands: the pointer readout in the caption, the prompts,
+// the keys that move the view, the zoom, the help sheet, and modifiers
+// taken from the events rather than from the keyboard's state.
 #include "editor_support.h"
 #include "window.h"
 
@@ -73,7 +73,32 @@ TEST_F(EditorViewTest, CaptionNamesTheCellUnderThePointer) {
     EXPECT_EQ(name + " - 1 held - at 130: tile 130", caption());
 }
 
+// With details on, the readout gives the entries stored at every position.
+TEST_F(EditorViewTest, DetailsAreTheTablesAtEveryPositionOfBothSamples) {
+    for (bool large : {false, true}) {
+        editor_close(ed);
+        streams = make_sample_streams(large);
+        ASSERT_NO_FATAL_FAILURE(open_streams());
+        key(SDLK_i, KMOD_LCTRL);
+        const uint32_t n = capacity_of(streams);
+        for (uint32_t p = 0; p < arr().tile_count; ++p) {
+            const size_t at = TABLES_OFFSET + 4 * p;
+            auto u32 = [&](uint32_t k) { return read_u32_le(streams.info, at + k * n); };
+            char want[128];
+            snprintf(want, sizeof want,
+                     "%u: tile %u, image %u, a %02x, b %02x, words %08x %08x %08x %08x %08x", p, p,
+                     u32(2) / IMAGE_BYTES, streams.info[TABLES_OFFSET + p],
+                     streams.info[TABLES_OFFSET + n + p], u32(6), u32(10), u32(14), u32(18),
+                     u32(22));
+            ed.view.scroll = std::min(p / GRID_COLUMNS, ed.view.max_scroll);
+            move_to_position(p);
+            ASSERT_EQ("Kelbo Tool - tiles.kts - at " + std::string(want), caption());
+        }
+    }
+}
+
 TEST_F(EditorViewTest, GoToShowsSelectsAndClosesAsAsked) {
+    set_image_offset(250, 17 * IMAGE_BYTES);
     ASSERT_NO_FATAL_FAILURE(open_streams());
     const std::string name = "Kelbo Tool - tiles.kts";
     key(SDLK_g, KMOD_LCTRL);
@@ -81,7 +106,7 @@ TEST_F(EditorViewTest, GoToShowsSelectsAndClosesAsAsked) {
     keys({SDLK_2, SDLK_7, SDLK_BACKSPACE, SDLK_KP5});
     EXPECT_EQ(name + " - go to: 25", caption());
     key(SDLK_RETURN);
-    EXPECT_EQ(name, caption());
+    EXPECT_EQ(name + " - 1 selected", caption());
     EXPECT_EQ(2u, ed.view.scroll);
     EXPECT_EQ(V({25}), selected());
 
@@ -97,10 +122,10 @@ TEST_F(EditorViewTest, GoToShowsSelectsAndClosesAsAsked) {
     EXPECT_EQ(V({291}), selected());
     key(SDLK_g, KMOD_LCTRL);
     keys({SDLK_1, SDLK_2, SDLK_3, SDLK_4, SDLK_5, SDLK_6});
-    EXPECT_EQ(name + " - go to: 12345", caption());
+    EXPECT_EQ(name + " - 1 selected - go to: 12345", caption());
     key(SDLK_ESCAPE);
     EXPECT_TRUE(ed.view.running);
-    EXPECT_EQ(name, caption());
+    EXPECT_EQ(name + " - 1 selected", caption());
 
     key(SDLK_g, KMOD_LCTRL); // a click closes it and does its own work
     key(SDLK_5);
@@ -115,6 +140,18 @@ TEST_F(EditorViewTest, GoToShowsSelectsAndClosesAsAsked) {
     keys({SDLK_0, SDLK_RETURN});
     EXPECT_EQ(0u, ed.view.scroll);
     EXPECT_EQ(V(), selected());
+
+    for (uint32_t p : {17, 250, 17}) { // `i` first: each tile using image 17 in turn
+        key(SDLK_g, KMOD_LCTRL);
+        keys({SDLK_i, SDLK_1, SDLK_7});
+        EXPECT_NE(std::string::npos, caption().find(" - find image: 17"));
+        key(SDLK_RETURN);
+        EXPECT_EQ(V({p}), selected());
+        EXPECT_EQ(std::min(p / GRID_COLUMNS, ed.view.max_scroll), ed.view.scroll);
+    }
+    key(SDLK_g, KMOD_LCTRL);
+    keys({SDLK_i, SDLK_3, SDLK_0, SDLK_0, SDLK_RETURN});
+    EXPECT_EQ("no tile uses image 300", ed.view.message);
 }
 
 TEST_F(EditorViewTest, ArrowsHomeAndEndMoveTheTilesetView) {
@@ -161,7 +198,7 @@ TEST_F(EditorViewTest, ZoomStepsBetweenOneAndFourAndDoublesEveryPixel) {
     for (int i = 0; i < 3; ++i) key(SDLK_KP_PLUS, KMOD_LCTRL);
     EXPECT_EQ(4, ed.view.scale);
     // The pointer stays on its window pixel, which now shows position 32.
-    EXPECT_EQ("Kelbo Tool - tiles.kts - at 32: tile 32", caption());
+    EXPECT_EQ("Kelbo Tool - tiles.kts - 1 selected - at 32: tile 32", caption());
     key(SDLK_MINUS, KMOD_RCTRL);
     EXPECT_EQ(3, ed.view.scale);
     for (int i = 0; i < 3; ++i) key(SDLK_KP_MINUS, KMOD_LCTRL);
@@ -186,6 +223,22 @@ TEST_F(EditorViewTest, StartingScaleFitsTheDesktopUnlessSet) {
     EXPECT_EQ(4, starting_scale("4", 800, 600));
     for (const char* bad : {"0", "5", "", "22", "2x", "-1"})
         EXPECT_EQ(2, starting_scale(bad, 2560, 1440)) << bad;
+}
+
+TEST_F(EditorViewTest, HelpSheetCoversTheGridUntilAnyPress) {
+    ASSERT_NO_FATAL_FAILURE(open_streams());
+    click_position(14);
+#ifndef _WIN32 // the Windows build has no font for it
+    key(SDLK_F1);
+    EXPECT_EQ("Kelbo Tool - tiles.kts - 1 selected - help - at 14: tile 14", caption());
+    EXPECT_NE(palette_colour(16), pixel(28, 28)); // position 0's ground is under it
+    key(SDLK_x, KMOD_LCTRL);                      // only closes it
+    EXPECT_EQ(0u, arr().holding_count);
+    ed.surfaces.help.reset(); // as if the font had not been found
+    ed.surfaces.font.reset();
+#endif
+    key(SDLK_F1);
+    EXPECT_EQ("help needs the DejaVu font", ed.view.message);
 }
 
 TEST_F(EditorViewTest, MouseModifiersComeFromKeyEventsInOrder) {

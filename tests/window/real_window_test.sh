@@ -6,7 +6,8 @@
 #   real_window_test.sh KELBO_TOOL KELBO_MKSAMPLE OUTPUT_FOLDER
 #
 # Leaves OUTPUT_FOLDER/editor.png, the window after an undo past the save;
-# its caption then reads "Kelbo Tool - sample.tileset (unsaved) - 1 held".
+# its caption then reads "Kelbo Tool - sample.tileset (unsaved) - 1 held -
+# 1 selected - at 40: tile 14", and with details on the tile's entries.
 set -euo pipefail
 
 if [[ $# -ne 3 ]]; then
@@ -115,14 +116,25 @@ for _ in $(seq 50); do
     sleep 0.1
 done
 # The pointer is still over position 40.
-expect_caption "Kelbo Tool - sample.tileset - saved - at 40: tile 14"
+expect_caption "Kelbo Tool - sample.tileset - 1 selected - saved - at 40: tile 14"
 ctrl_key z # the fill, back past the save
-expect_caption "Kelbo Tool - sample.tileset (unsaved) - 1 held - at 40: tile 14"
+ctrl_key i # details
+tile14="tile 14, image 14, a 65, b b7, words 8b626ea7 a9eb2e6f 925d680a 69d4ae0f 6cfad652"
+expect_caption "Kelbo Tool - sample.tileset (unsaved) - 1 held - 1 selected - at 40: $tile14"
 sleep 0.3
 xwd -id "$win" -silent >"$work/editor.xwd" || fail "xwd could not capture the window"
 python3 "$here/xwd.py" "$work/editor.xwd" "$out/editor.png" || fail "could not convert the screenshot"
 ctrl_key y
-expect_caption "Kelbo Tool - sample.tileset - at 40: tile 14"
+expect_caption "Kelbo Tool - sample.tileset - 1 selected - at 40: $tile14"
+
+# Found by its picture, tile 17 tops the view, selected; details still on.
+ctrl_key g
+xdotool key i 1 7 Return
+move_to $((7 * 32 + 16)) 16
+expect_caption "Kelbo Tool - sample.tileset - 1 selected - at 17: tile 17, image 17, a 7a, b de, \
+words b4d1bb91 6145a9d6 0eaf2148 e5e46d20 78a45a21"
+ctrl_key i
+xdotool key Home
 
 # Zoomed in, the window shows the same picture with each pixel doubled, and
 # a click lands on the position it is over.
@@ -150,7 +162,9 @@ for y in range(h2):
             sys.exit("pixel (%d, %d) differs from (%d, %d) at scale 1" % (x, y, x // 2, y // 2))
 EOF
 click_at $((2 * (1 * 32 + 16))) $((2 * (5 * 32 + 16))) # position 51
-expect_caption "Kelbo Tool - sample.tileset - at 51: tile 51"
+expect_caption "Kelbo Tool - sample.tileset - 1 selected - at 51: tile 51"
+ctrl_key equal # 960 pixels wide: more than the screen
+expect_caption "Kelbo Tool - sample.tileset - 1 selected - largest zoom for this screen - at 51: tile 51"
 ctrl_key minus
 
 # Tile 57 to position 3 in two actions; with that unsaved, Escape only asks,
@@ -158,11 +172,11 @@ ctrl_key minus
 click_at $((7 * 32 + 16)) $((5 * 32 + 16)) # position 57
 move_to $((3 * 32 + 16)) 16
 xdotool keydown Shift_L click 3 keyup Shift_L
-expect_caption "Kelbo Tool - sample.tileset (unsaved) - at 3: tile 57"
+expect_caption "Kelbo Tool - sample.tileset (unsaved) - 1 selected - at 3: tile 57"
 xdotool key Escape
-expect_caption "Kelbo Tool - sample.tileset (unsaved) - unsaved changes: Escape again to quit - at 3: tile 57"
+expect_caption "Kelbo Tool - sample.tileset (unsaved) - 1 selected - unsaved changes: Escape again to quit - at 3: tile 57"
 ctrl_key z
-expect_caption "Kelbo Tool - sample.tileset - at 3: tile 3"
+expect_caption "Kelbo Tool - sample.tileset - 1 selected - at 3: tile 3"
 
 # Waits for the editor to end; its exit status is then in $status.
 wait_exit() {
