@@ -7,6 +7,9 @@
 #include <cstdlib>
 inline int setenv(const char* name, const char* value, int) { return _putenv_s(name, value); }
 inline int unsetenv(const char* name) { return _putenv_s(name, ""); }
+#include <string>
+// A UTF-8 path for the wide API.
+std::wstring wide(const std::string& s);
 #endif
 
 #include <cstdint>

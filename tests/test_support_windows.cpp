@@ -8,14 +8,14 @@
 #include <io.h>
 #include <windows.h>
 
-namespace {
-
 std::wstring wide(const std::string& s) {
     std::wstring w(s.size(), L'\0');
     w.resize(
         size_t(MultiByteToWideChar(CP_UTF8, 0, s.data(), int(s.size()), &w[0], int(w.size()))));
     return w;
 }
+
+namespace {
 
 std::string narrow(const std::wstring& w) {
     std::string s(w.size() * 3, '\0');

@@ -9,13 +9,6 @@
 
 namespace {
 
-std::wstring wide(const std::string& s) {
-    std::wstring w(s.size(), L'\0');
-    w.resize(
-        size_t(MultiByteToWideChar(CP_UTF8, 0, s.data(), int(s.size()), &w[0], int(w.size()))));
-    return w;
-}
-
 struct Replay {
     ScratchDir dir;
     std::string tileset = dir.file("t\xc3\xbc x \xe2\x86\x92.til"); // "tü x →.til"
