@@ -4,7 +4,7 @@
 #include "editor_launch.h"
 
 #include "../storage/status.h"
-#include "entry.h"
+#include "exit_status.h"
 
 #include <algorithm>
 #include <cassert>

@@ -1,7 +1,7 @@
 #include "editor_program.h"
 
 #include "../editor/loop.h"
-#include "entry.h"
+#include "exit_status.h"
 #include "picture_commands.h"
 
 #include <cstdio>

@@ -2,7 +2,7 @@
 
 #include "../arrangement/swap_list.h"
 #include "../storage/tileset.h"
-#include "entry.h"
+#include "exit_status.h"
 #include "report.h"
 
 #include <cstdio>

@@ -1,7 +1,7 @@
 // The command line's list tools: --check, --compose and --invert. Each
 // reads its lists, then the tileset for its layout alone (the tables'
 // capacity and the tile count); none writes a file or takes a lock. They
-// return an ExitStatus (entry.h).
+// return an ExitStatus (exit_status.h).
 #pragma once
 
 // Says what replaying the list onto the tileset would do: the entries, the

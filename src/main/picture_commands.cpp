@@ -2,7 +2,7 @@
 
 #include "../storage/file_lock.h"
 #include "batch.h"
-#include "entry.h"
+#include "exit_status.h"
 #include "png_file.h"
 #include "report.h"
 #include "sheet.h"

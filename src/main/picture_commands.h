@@ -1,6 +1,6 @@
 // The command line's pictures: --export and --preview. Each loads the
 // tileset's info and images as the list tools do, takes no lock on it and
-// never writes it. They return an ExitStatus (entry.h), and run in the
+// never writes it. They return an ExitStatus (exit_status.h), and run in the
 // editor's program, which libpng is loaded into (editor_program.h).
 #pragma once
 
