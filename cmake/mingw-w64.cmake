@@ -6,7 +6,7 @@
 #
 # Libraries are looked up in Debian's mingw tree (/usr/x86_64-w64-mingw32:
 # zlib from libz-mingw-w64-dev) and in build-windows/deps/prefix (SDL 1.2,
-# libpng, FreeType, GoogleTest from scripts/windows-deps.sh); host
+# libpng and GoogleTest from scripts/windows-deps.sh); host
 # libraries are never seen. cmake/windows-deps.cmake turns them into
 # imported targets.
 #

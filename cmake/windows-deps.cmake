@@ -1,7 +1,7 @@
 # Imported targets for the Windows libraries, under cmake/mingw-w64.cmake.
 # Include this after project() and before any find_package() of these:
 # a zlib found earlier is cached as the DLL's import library.
-#   ZLIB::ZLIB, PNG::PNG, Freetype::Freetype, GTest::gtest, GTest::gtest_main,
+#   ZLIB::ZLIB, PNG::PNG, GTest::gtest, GTest::gtest_main,
 #   GTest::gmock: from CMake's own find modules and GoogleTest's config,
 #     which find the static libraries as they are;
 #   SDL::SDL: libSDL.a and the Windows libraries it calls, without SDLmain,
@@ -16,7 +16,6 @@
 set(ZLIB_USE_STATIC_LIBS ON)
 find_package(ZLIB REQUIRED)
 find_package(PNG REQUIRED)
-find_package(Freetype REQUIRED)
 find_package(GTest REQUIRED)
 
 find_path(KELBO_SDL_INCLUDE_DIR SDL.h PATH_SUFFIXES SDL REQUIRED)

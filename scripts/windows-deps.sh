@@ -2,11 +2,12 @@
 # Installs the Debian packages the Windows cross-build needs (only those
 # missing), then builds, once, the static libraries for x86_64-w64-mingw32
 # from Debian's source packages into build-windows/deps/prefix: SDL 1.2,
-# libpng, FreeType and GoogleTest. zlib is Debian's libz-mingw-w64-dev.
+# libpng and GoogleTest. zlib is Debian's libz-mingw-w64-dev.
 # A library with a stamp in build-windows/deps/stamps is not built again;
 # delete its stamp (or build-windows/deps) to rebuild it.
-# No SDL_ttf: the archive this was made with serves none of the files of
-# Debian's sdl-ttf2.0 source package; FreeType alone can draw the text.
+# No SDL_ttf (nor FreeType under it): the archive this was made with
+# serves none of the files of Debian's sdl-ttf2.0 source package, so the
+# Windows build draws no help sheet.
 # Usage: scripts/windows-deps.sh
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -17,10 +18,10 @@ host=x86_64-w64-mingw32
 jobs=$(nproc 2>/dev/null || echo 2)
 
 # --- Debian packages ---------------------------------------------------------
-# dpkg-dev unpacks source packages; fonts-dejavu-core is the font the
-# Windows tests draw with; xvfb, xauth and xdotool serve the window tests.
+# dpkg-dev unpacks source packages; xvfb, xauth and xdotool serve the
+# window tests.
 want=(g++-mingw-w64-x86-64 libz-mingw-w64-dev wine wine64 dpkg-dev build-essential cmake
-    xvfb xauth xdotool unzip zip fonts-dejavu-core)
+    xvfb xauth xdotool unzip zip)
 missing=()
 for p in "${want[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
@@ -148,17 +149,6 @@ cmake_lib() {
     step cmake --install "$bdir"
 }
 
-build_freetype() {
-    fetch freetype
-    begin freetype
-    # No compressed or PNG-bitmap fonts and no shaping: a TrueType font
-    # needs none of them, and each would be one more library to link.
-    cmake_lib "$tree" -DFT_DISABLE_ZLIB=ON -DFT_DISABLE_BZIP2=ON -DFT_DISABLE_PNG=ON \
-        -DFT_DISABLE_HARFBUZZ=ON -DFT_DISABLE_BROTLI=ON
-    cp "$tree/LICENSE.TXT" "$deps/licences/FreeType.txt"
-    cp "$tree/docs/FTL.TXT" "$deps/licences/FreeType-FTL.txt"
-}
-
 build_googletest() {
     fetch googletest
     begin googletest
@@ -166,7 +156,7 @@ build_googletest() {
     cmake_lib "$tree" -DBUILD_GMOCK=ON -DINSTALL_GTEST=ON
 }
 
-for lib in sdl png freetype googletest; do
+for lib in sdl png googletest; do
     [ -f "$deps/stamps/$lib" ] && continue
     start=$SECONDS
     "build_$lib"
@@ -175,8 +165,7 @@ for lib in sdl png freetype googletest; do
     echo "  $lib: $((SECONDS - start)) s"
 done
 
-# Licences of what is linked but not built here, and of the font.
+# Licences of what is linked but not built here.
 mkdir -p "$deps/licences"
 cp /usr/share/doc/libz-mingw-w64-dev/copyright "$deps/licences/zlib.txt"
-cp /usr/share/doc/fonts-dejavu-core/copyright "$deps/licences/DejaVu-fonts.txt"
 cp /usr/share/doc/mingw-w64-x86-64-dev/copyright "$deps/licences/mingw-w64-runtime.txt"
