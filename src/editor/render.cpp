@@ -140,8 +140,7 @@ void draw_scaled(SDL_Surface* picture, SDL_Surface* screen, int scale) {
 }
 
 std::string editor_caption(const Editor& e) {
-    const std::string& path = e.session.path;
-    std::string text = "Kelbo Tool - " + path.substr(path.rfind('/') + 1); // npos + 1 is 0
+    std::string text = "Kelbo Tool - " + last_name(e.session.path);
     const Arrangement& a = e.session.arrangement;
     if (history_unsaved(a)) text += " (unsaved)";
     if (e.view.mode == MODE_HOLDING) text += " - holding view";

@@ -55,7 +55,7 @@ StorageStatus session_open(Session& s, const char* path) {
     history_mark_saved(s.arrangement); // the tables as loaded
     s.disk_origin = s.arrangement.origin;
     s.swaps_path = s.path + ".swaps";
-    s.swaps_name = s.path.substr(s.path.rfind('/') + 1) + ".swaps";
+    s.swaps_name = last_name(s.path) + ".swaps";
     return status;
 }
 

@@ -164,3 +164,7 @@ void open_file(const char* path, FileHandle& file, const Fd* base, const char* s
     file.error = error;
     file.not_regular = not_regular;
 }
+
+std::string last_name(const std::string& path) {
+    return path.substr(path.find_last_of(OS_SEPARATORS) + 1); // npos + 1 is 0
+}

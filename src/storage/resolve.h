@@ -39,3 +39,6 @@ struct FileHandle {
 // followed. Messages show `shown` (default: `path`).
 void open_file(const char* path, FileHandle& file, const Fd* base = nullptr,
                const char* shown = nullptr, Fd* entry = nullptr);
+// The last name of `path`, as a caption shows it and a file beside it is
+// named after it.
+std::string last_name(const std::string& path);

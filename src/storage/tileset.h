@@ -158,7 +158,7 @@ void tileset_release(TilesetFile& tileset);
 StorageStatus read_container(const FileHandle& file, TilesetFile& tileset);
 // Writes header and packed streams with replace_file: the old file stays
 // intact unless the new one is complete. With `copy`, they go to a new
-// recovery copy instead (keep_recovery_copy), whose path is set there.
+// private copy instead (keep_private_copy), whose path is set there.
 StorageStatus write_container(FileHandle& file, const TilesetFile& tileset,
                               std::string* copy = nullptr);
 

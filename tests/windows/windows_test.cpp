@@ -1,7 +1,10 @@
-// What is Windows' own: swap lists with CR LF, any Unicode name, the
-// replace keeping the file's attributes and access list, and a file with
-// several names written in place.
+// What is Windows' own: swap lists with CR LF, any Unicode name, paths
+// with backslashes, the replace keeping the file's attributes and access
+// list, and a file with several names written in place.
 #include "arrangement/arrangement_support.h"
+#include "session.h"
+
+#include <algorithm>
 
 #include <windows.h>
 #include <aclapi.h>
@@ -119,4 +122,23 @@ TEST(Windows, FileWithSeveralNamesIsWrittenInPlace) {
     EXPECT_TRUE(r.replayed());
     EXPECT_EQ(read_bytes(r.tileset), read_bytes(other)); // still one file
     EXPECT_EQ(3u, folder_entries(r.dir.path).size());    // no copy left
+}
+
+TEST(Windows, EditorSessionOnABackslashPathSavesItsListBeside) {
+    ScratchDir dir;
+    ASSERT_TRUE(CreateDirectoryW(wide(dir.file("sub")).c_str(), nullptr));
+    ASSERT_TRUE(write_bytes(dir.file("sub/t.til"), make_sample_tileset(false)));
+    wchar_t was[MAX_PATH];
+    ASSERT_NE(0u, GetCurrentDirectoryW(MAX_PATH, was));
+    ASSERT_TRUE(SetCurrentDirectoryW(wide(dir.path).c_str()));
+    Session s;
+    SaveOutcome outcome = SAVE_FAILED;
+    if (session_open(s, "sub\\t.til")) {
+        swap_positions(s.arrangement, 5, 7);
+        outcome = session_save(s).outcome;
+    }
+    session_close(s);
+    SetCurrentDirectoryW(was);
+    EXPECT_EQ(SAVE_DONE, outcome);
+    EXPECT_EQ("7 5\r\n5 7\r\n", read_text(dir.file("sub/t.til.swaps")));
 }
