@@ -144,8 +144,8 @@ bool editor_open(Editor& e, const char* path) {
     if (restored.outcome == RESTORE_DONE)
         e.view.message = "unsaved work from an earlier session restored";
     if (restored.outcome == RESTORE_FILE_CHANGED)
-        e.view.message =
-            "earlier unsaved work kept in " + restored.copy + " (the file changed since)";
+        e.view.message = "earlier unsaved work kept in " + printable(restored.copy) +
+                         " (the file changed since)";
     // Rounded up, so that a last row that is not full can be shown too.
     uint32_t rows = (e.session.arrangement.tile_count + GRID_COLUMNS - 1) / GRID_COLUMNS;
     e.view.max_scroll = rows > GRID_ROWS ? rows - GRID_ROWS : 0;
