@@ -76,6 +76,20 @@ class EditorTest : public ::testing::Test {
     static Cell as_selected(Cell cell);
 };
 
+// An editor open on the sample, with a way to select positions by clicks.
+class EditorInputTest : public EditorTest {
+  protected:
+    void SetUp() override {
+        EditorTest::SetUp();
+        ASSERT_NO_FATAL_FAILURE(open_streams());
+    }
+    void select_positions(const std::vector<uint32_t>& positions) {
+        for (size_t i = 0; i < positions.size(); ++i)
+            click_position(positions[i], i == 0 ? KMOD_NONE : KMOD_LCTRL);
+        ASSERT_EQ(positions, selected());
+    }
+};
+
 // Reports the first differing pixel, which says far more than a bare
 // inequality of 1024 values.
 ::testing::AssertionResult same_cell(const Cell& expected, const Cell& actual);

@@ -9,7 +9,8 @@ add_executable(windows_tests
   ${here}/arrangement/list_tools_test.cpp ${here}/arrangement/primitives_test.cpp
   ${here}/storage/streams_test.cpp
   ${here}/editor/editor_support.cpp ${here}/editor/render_test.cpp ${here}/editor/view_test.cpp
-  ${here}/editor/input_test.cpp
+  ${here}/editor/input_test.cpp ${here}/editor/keys_test.cpp ${here}/editor/undo_test.cpp
+  ${here}/editor/scroll_test.cpp
   ${here}/picture/picture_test.cpp
   ${here}/windows/windows_test.cpp)
 target_include_directories(windows_tests PRIVATE ${here} ${here}/arrangement ${here}/editor)
