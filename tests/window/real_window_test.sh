@@ -146,21 +146,8 @@ for _ in $(seq 50); do
 done
 sleep 0.3
 xwd -id "$win" -silent >"$work/scale2.xwd" || fail "xwd could not capture the zoomed window"
-python3 - "$here" "$work/scale1.xwd" "$work/scale2.xwd" <<'EOF' || fail "the zoomed window is not the picture doubled"
-import sys
-
-sys.path.insert(0, sys.argv[1])
-import xwd
-
-w1, h1, small = xwd.read_xwd(sys.argv[2])
-w2, h2, big = xwd.read_xwd(sys.argv[3])
-if (w2, h2) != (2 * w1, 2 * h1):
-    sys.exit("zoomed window is %dx%d, expected %dx%d" % (w2, h2, 2 * w1, 2 * h1))
-for y in range(h2):
-    for x in range(w2):
-        if big[y][x] & 0xFFFFFF != small[y // 2][x // 2] & 0xFFFFFF:
-            sys.exit("pixel (%d, %d) differs from (%d, %d) at scale 1" % (x, y, x // 2, y // 2))
-EOF
+python3 "$here/window_checks.py" doubled "$work/scale1.xwd" "$work/scale2.xwd" ||
+    fail "the zoomed window is not the picture doubled"
 ctrl_key equal # 960 pixels wide: more than the screen
 expect_caption "Kelbo Tool - sample.tileset - 1 selected - largest zoom for this screen - at 3: tile 3"
 click_at $((2 * (1 * 32 + 16))) $((2 * (5 * 32 + 16))) # position 51
@@ -204,57 +191,9 @@ cmp -s "$tiles.swaps" "$work/expected.swaps" ||
     fail "swap list is '$(cat "$tiles.swaps")', expected '40 14\n14 40\n'"
 cmp -s "$tiles" "$work/original.kts" && fail "the tileset file was not rewritten"
 
-# The tables and the screenshot, read without the program's own code.
-python3 - "$here" "$tiles" "$work/editor.xwd" <<'EOF' || fail "the saved file or the screenshot is wrong"
-import struct
-import sys
-import zlib
-
-sys.path.insert(0, sys.argv[1])
-import xwd
-
-data = open(sys.argv[2], "rb").read()
-packed_size = struct.unpack_from("<I", data, 230)[0]
-info = zlib.decompress(data[262 : 262 + packed_size])
-N = 1024  # the small sample's table capacity
-problems = []
-
-def image_offset(p):
-    return struct.unpack_from("<I", info, 1028 + 2 * N + 4 * p)[0]
-
-expected = {14: 40 * 1024, 40: 14 * 1024}
-for p in range(300):
-    want = expected.get(p, p * 1024)
-    if image_offset(p) != want:
-        problems.append("image_offset at %d is %d, expected %d" % (p, image_offset(p), want))
-
-def colour(c):
-    r, g, b = info[4 * c : 4 * c + 3]
-    return r << 16 | g << 8 | b
-
-width, height, rows = xwd.read_xwd(sys.argv[3])
-if (width, height) != (320, 512):
-    problems.append("window is %dx%d, expected 320x512" % (width, height))
-else:
-    def check(what, x, y, want):
-        got = rows[y][x] & 0xFFFFFF
-        if got != want:
-            problems.append("%s: pixel (%d, %d) is %06X, expected %06X" % (what, x, y, got, want))
-
-    # Undone to before the fill: 14 empty, tile 14 at the selected 40.
-    check("position 0's transparent corner", 0, 0, 0x4F30A8)
-    check("position 0's ground", 28, 28, colour(16))
-    check("the cross of empty position 14", 4 * 32 + 5, 32 + 5, 0x000000)
-    check("the ground of empty position 14", 4 * 32 + 5, 32 + 12, 0x4F30A8)
-    check("tile 14 at position 40, inverted", 28, 4 * 32 + 28, colour(16 + 14) ^ 0xFFFFFF)
-    check("the frame of position 40", 0, 4 * 32 + 12, 0xC0C0C0)
-    check("position 41 unchanged", 32 + 28, 4 * 32 + 28, colour(16 + 41))
-    check("digits of the last row", 9 * 32 + 16, 15 * 32 + 11, 0xFFFFFF)
-
-for problem in problems:
-    print("real_window:", problem, file=sys.stderr)
-sys.exit(1 if problems else 0)
-EOF
+# The tables and the screenshot.
+python3 "$here/window_checks.py" saved "$tiles" "$work/editor.xwd" ||
+    fail "the saved file or the screenshot is wrong"
 
 # Ended from outside, the editor keeps unsaved work in the private folder:
 # the file as Ctrl+F then Ctrl+S would have saved it, with its swap list
@@ -280,29 +219,8 @@ hold_tile_20() {
     ctrl_key x
 }
 check_copy() { # TILESET: the one copy kept of it, and its list
-    python3 - "$XDG_STATE_HOME/kelbo-tool/${1##*/}" "$work/original.kts" "$work/stdout" "$tool" <<'EOF' || fail "rescue of $1 is wrong"
-import glob, os, stat, subprocess, sys, tempfile
-
-tiles, original, stdout, tool = sys.argv[1:]
-copies = glob.glob(tiles + ".kelbo-rescue-*")
-copies = [c for c in copies if not c.endswith((".swaps", ".origin"))]
-if len(copies) != 1:
-    sys.exit("expected one recovery copy, found %r" % copies)
-copy = copies[0]
-said = open(stdout).read().splitlines()[-1]
-if said != "The new content is kept in: %s" % copy:
-    sys.exit("stdout ended with %r" % said)
-if stat.S_IMODE(os.stat(copy).st_mode) != 0o600:
-    sys.exit("copy mode %o" % stat.S_IMODE(os.stat(copy).st_mode))
-if open(copy + ".swaps").read() != "7 5\n5 7\n":
-    sys.exit("copy's list is %r" % open(copy + ".swaps").read())
-with tempfile.TemporaryDirectory() as d:
-    replay = os.path.join(d, "replay.kts")
-    open(replay, "wb").write(open(original, "rb").read())
-    subprocess.run([tool, replay, copy + ".swaps"], check=True, stdout=subprocess.DEVNULL)
-    if open(replay, "rb").read() != open(copy, "rb").read():
-        sys.exit("the list does not replay the original to the copy")
-EOF
+    python3 "$here/window_checks.py" rescue "$XDG_STATE_HOME/kelbo-tool/${1##*/}" "$work/original.kts" \
+        "$work/stdout" "$tool" || fail "rescue of $1 is wrong"
 }
 
 start_editor "$work/quiet.kts"
