@@ -7,7 +7,7 @@ add_executable(windows_tests
   ${here}/arrangement/arrangement_support.cpp ${here}/arrangement/commands_test.cpp
   ${here}/arrangement/history_test.cpp ${here}/arrangement/invariants_test.cpp
   ${here}/arrangement/list_tools_test.cpp ${here}/arrangement/primitives_test.cpp
-  ${here}/storage/streams_test.cpp
+  ${here}/storage/streams_test.cpp ${here}/storage/streams_layout_test.cpp
   ${here}/editor/editor_support.cpp ${here}/editor/render_test.cpp ${here}/editor/view_test.cpp
   ${here}/editor/input_test.cpp ${here}/editor/keys_test.cpp ${here}/editor/undo_test.cpp
   ${here}/editor/scroll_test.cpp
