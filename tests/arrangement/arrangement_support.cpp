@@ -49,6 +49,13 @@ std::vector<uint32_t> held_origins(const Arrangement& a) {
     return out;
 }
 
+std::vector<uint32_t> positions_selected(const Arrangement& a) {
+    std::vector<uint32_t> out;
+    for (uint32_t p = 0; p < a.tile_count; ++p)
+        if (a.selected[p]) out.push_back(p);
+    return out;
+}
+
 ::testing::AssertionResult keeps_invariants(const LoadedSample& s) {
     const Arrangement& a = s.a;
     const uint32_t n = a.tile_count;
@@ -171,4 +178,20 @@ std::vector<uint8_t> with_stored_info(const std::vector<uint8_t>& file) {
     put_u32_le(out, 222, uint32_t(out.size()));
     put_u32_le(out, 226, crc_of_streams(out));
     return out;
+}
+
+void expect_tables(const std::vector<uint8_t>& info, const SampleStreams& sample,
+                   const std::map<uint32_t, uint32_t>& tile_at) {
+    ASSERT_EQ(info.size(), sample.info.size());
+    EXPECT_TRUE(std::equal(info.begin(), info.begin() + TABLES_OFFSET, sample.info.begin()))
+        << "palette or tile count changed";
+    std::vector<uint8_t> now = info, was = sample.info;
+    TileInfoView now_view = bind_info_view(now.data(), sample.version);
+    TileInfoView was_view = bind_info_view(was.data(), sample.version);
+    for (uint32_t p = 0; p < capacity_for(sample.version); ++p) {
+        auto it = tile_at.find(p);
+        uint32_t tile = it == tile_at.end() ? p : it->second;
+        EXPECT_TRUE(same_entries(tile_to_record(now_view, p, 0), tile_to_record(was_view, tile, 0)))
+            << "position " << p << " should hold tile " << tile;
+    }
 }

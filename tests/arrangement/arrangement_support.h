@@ -1,6 +1,7 @@
 // Shared set-up for the arrangement tests: a loaded sample tileset with its
 // arrangement, the sample's original tables to compare against, the
-// invariant check and the random edit step used by several tests.
+// invariant check, the random edit step and the table checks used by
+// several tests.
 #pragma once
 
 #include "arrangement.h"
@@ -12,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <map>
 #include <random>
 #include <string>
 #include <vector>
@@ -43,6 +45,7 @@ void select(Arrangement& a, uint32_t p);
 void select_range(Arrangement& a, uint32_t first, uint32_t last); // inclusive
 
 std::vector<uint32_t> held_origins(const Arrangement& a);
+std::vector<uint32_t> positions_selected(const Arrangement& a);
 
 // Every rule the editing state must keep, whatever the edits: counts, the
 // tile census, position 0, the tables past the tile count, tiles carrying
@@ -57,3 +60,8 @@ void random_edit(Arrangement& a, std::mt19937& rng);
 // The same file with its info stream stored uncompressed, header fixed up:
 // a rewrite by the program always changes its bytes.
 std::vector<uint8_t> with_stored_info(const std::vector<uint8_t>& file);
+
+// Checks every table position of `info` against the sample's tables, with
+// the positions in `tile_at` holding another tile's entries.
+void expect_tables(const std::vector<uint8_t>& info, const SampleStreams& sample,
+                   const std::map<uint32_t, uint32_t>& tile_at);

@@ -5,6 +5,7 @@ set(here ${CMAKE_CURRENT_SOURCE_DIR})
 add_executable(windows_tests
   ${here}/test_support.cpp ${here}/test_support_windows.cpp
   ${here}/arrangement/arrangement_support.cpp ${here}/arrangement/commands_test.cpp
+  ${here}/arrangement/commands_sort_test.cpp
   ${here}/arrangement/history_test.cpp ${here}/arrangement/invariants_test.cpp
   ${here}/arrangement/list_tools_test.cpp ${here}/arrangement/primitives_test.cpp
   ${here}/storage/streams_test.cpp ${here}/storage/streams_layout_test.cpp
