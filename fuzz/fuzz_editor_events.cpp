@@ -5,11 +5,11 @@
 
 namespace {
 
-const SDLKey KEYS[KEY_COUNT] = {SDLK_TAB,   SDLK_ESCAPE, SDLK_1,         SDLK_2,        SDLK_KP1,
-                                SDLK_f,     SDLK_r,      SDLK_s,         SDLK_v,        SDLK_w,
-                                SDLK_x,     SDLK_DELETE, SDLK_PAGEUP,    SDLK_PAGEDOWN, SDLK_z,
-                                SDLK_y,     SDLK_g,      SDLK_UP,        SDLK_END,      SDLK_EQUALS,
-                                SDLK_MINUS, SDLK_RETURN, SDLK_BACKSPACE, SDLK_a,        SDLK_b};
+const SDLKey KEYS[KEY_COUNT] = {
+    SDLK_TAB,    SDLK_ESCAPE,    SDLK_1, SDLK_2,  SDLK_KP1,    SDLK_f,      SDLK_r,
+    SDLK_s,      SDLK_v,         SDLK_w, SDLK_x,  SDLK_DELETE, SDLK_PAGEUP, SDLK_PAGEDOWN,
+    SDLK_z,      SDLK_y,         SDLK_g, SDLK_UP, SDLK_END,    SDLK_EQUALS, SDLK_MINUS,
+    SDLK_RETURN, SDLK_BACKSPACE, SDLK_a, SDLK_i,  SDLK_F1,     SDLK_HOME,   SDLK_b};
 const SDLMod MODIFIERS[4] = {KMOD_NONE, KMOD_LCTRL, KMOD_LSHIFT, SDLMod(KMOD_LCTRL | KMOD_LSHIFT)};
 
 SDL_Event key_event(Uint8 type, SDLKey sym) {

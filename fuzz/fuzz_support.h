@@ -57,6 +57,9 @@ enum KeyIndex : uint8_t {
     KEY_RETURN,
     KEY_BACKSPACE,
     KEY_A,
+    KEY_I,
+    KEY_F1,
+    KEY_HOME,
     KEY_OTHER,
     KEY_COUNT,
 };

@@ -145,6 +145,20 @@ void editor_seeds(const std::string& folder) {
         undo.key(KEY_S);
         undo.modifiers(MOD_NONE);
         put(folder, ("undo-redo-save" + tag).c_str(), undo.bytes);
+
+        // Details on, find the tile using image 17, then the help sheet,
+        // which the next key closes.
+        W find(large);
+        find.ctrl_key(KEY_I);
+        find.ctrl_key(KEY_G);
+        find.key(KEY_I);
+        find.key(KEY_1);
+        find.key(KEY_RETURN);
+        find.key(KEY_F1);
+        find.key(KEY_HOME);
+        find.key(KEY_F1);
+        find.click(1, 20, 20);
+        put(folder, ("find-details-help" + tag).c_str(), find.bytes);
     }
 }
 
