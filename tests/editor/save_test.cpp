@@ -143,6 +143,26 @@ TEST_F(EditorSaveTest, SaveThatDidNotHappenSaysWhy) {
     EXPECT_EQ(0u, ed.view.message.find("saved, but the swap list was not: ")) << ed.view.message;
 }
 
+// Work rescued from a file that has changed since is named, not taken
+// back; its path may hold any byte, so the caption escapes it.
+TEST_F(EditorSaveTest, RescueOfAChangedFileIsNamedInTheCaption) {
+    ASSERT_EQ(0, setenv("XDG_STATE_HOME", dir.file("state\n").c_str(), 1));
+    ASSERT_NO_FATAL_FAILURE(open_streams());
+    ASSERT_NO_FATAL_FAILURE(exchange_14_and_40());
+    printed_by([&] { session_rescue(ed.session); });
+    editor_close(ed);
+    ASSERT_TRUE(write_text(dir.file("theirs.txt"), "5 7\n"));
+    run_process({KELBO_TOOL_PATH, path, dir.file("theirs.txt")});
+    ed = Editor();
+    printed_by([&] { ASSERT_TRUE(editor_open(ed, path.c_str())); });
+    const std::string shown = caption();
+    const std::string named = "Kelbo Tool - tiles.kts - earlier unsaved work kept in " +
+                              dir.file("state\\x0a/kelbo-tool/tiles.kts.kelbo-rescue-");
+    EXPECT_EQ(0u, shown.find(named)) << shown;
+    EXPECT_EQ(shown.size() - 25, shown.find(" (the file changed since)")) << shown;
+    EXPECT_FALSE(history_unsaved(arr()));
+}
+
 TEST_F(EditorSaveTest, MissingTilesetFailsToOpen) {
     const std::string missing = dir.file("absent.kts");
     bool opened = true;
